@@ -1,6 +1,6 @@
-// cgi_request.cpp - request core: the request variables, start-up and
-// dispatch of one request, the entry list and its search, the line-break copy
-// rule, the trace file, and the clean-up at the end of the request.
+// cgi_request.cpp - request core services: the request variables, the entry
+// list and its search, the line-break copy rule, case-insensitive comparison,
+// the trace file, temporary files, and the clean-up at the end of the request.
 #include "cgi_request_internal.h"
 
 #include <cassert>
@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // All globals are constant-initialised: nothing runs before main.
@@ -65,84 +66,12 @@ namespace {
 // tiny fields would otherwise cost quadratic time).
 cgiFormEntry* cgiFormEntryLast;
 
-// White space as the C locale's isspace sees it, without a locale look-up.
-bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool isAsciiLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-
 unsigned char lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c | 0x20 : c; }
 
 // One position of the case-insensitive comparisons: letters of s1 compare
 // case-folded, every other byte must be identical.
 bool sameCharNc(unsigned char c1, unsigned char c2) {
-    return isAsciiLetter(c1) ? lowerAscii(c1) == lowerAscii(c2) : c1 == c2;
-}
-
-// Copies CONTENT_TYPE into cgiContentTypeData, cuts it at its first ';' and
-// points cgiMultipartBoundary at the "boundary=" parameter if one follows.
-void captureContentType() {
-    const char* env = getenv("CONTENT_TYPE");
-    size_t n = env ? strnlen(env, sizeof cgiContentTypeData - 1) : 0;
-    if (n) memcpy(cgiContentTypeData, env, n);
-    cgiContentTypeData[n] = '\0';
-    cgiContentType = cgiContentTypeData;
-    cgiMultipartBoundary = cgiEmptyString;
-    for (char* p = strchr(cgiContentTypeData, ';'); p; p = strchr(p, ';')) {
-        *p++ = '\0';
-        while (isSpace(*p)) p++;
-        if (cgiStrBeginsNc(p, "boundary=")) {
-            cgiMultipartBoundary = p + 9;
-            char* q = cgiMultipartBoundary;
-            while (*q && !isSpace(*q)) q++;
-            *q = '\0';
-            break;
-        }
-    }
-}
-
-// Leading decimal number of CONTENT_LENGTH, saturated to the int range so an
-// absurd value cannot overflow; 0 when unset or not numeric.
-int captureContentLength() {
-    const char* env = getenv("CONTENT_LENGTH");
-    if (!env) return 0;
-    long v = strtol(env, nullptr, 10);
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
-}
-
-// The two POST body types that are decoded, with their trace names.
-struct PostDecoder {
-    const char* contentType;
-    const char* traceName;
-    cgiParseResultType (*parse)(void);
-};
-constexpr PostDecoder kPostDecoders[] = {
-    {"application/x-www-form-urlencoded", "PostFormInput", cgiParsePostFormInput},
-    {"multipart/form-data", "PostMultipartInput", cgiParsePostMultipartInput},
-};
-
-// Decodes the form data that the method and content type call for, writing
-// the dispatch trace lines; success when nothing is to be decoded.
-cgiParseResultType decodeFormData() {
-    if (cgiStrEqNc(cgiRequestMethod, "post")) {
-        for (const PostDecoder& d : kPostDecoders) {
-            if (!cgiStrEqNc(cgiContentType, d.contentType)) continue;
-            cgiTrace("POST recognized\nCalling %s\n", d.traceName);
-            cgiParseResultType r = d.parse();
-            cgiTrace("%s %s\n", d.traceName, r == cgiParseSuccess ? "succeeded" : "failed");
-            return r;
-        }
-        cgiTrace("POST recognized\n");
-        return cgiParseSuccess;
-    }
-    if (cgiStrEqNc(cgiRequestMethod, "get")) {
-        cgiContentLength = static_cast<int>(strnlen(cgiQueryString, INT_MAX));
-        cgiParseResultType r = cgiParseGetFormInput();
-        cgiTrace("GetFormInput %s\n", r == cgiParseSuccess ? "succeeded" : "failed");
-        return r;
-    }
-    return cgiParseSuccess;
+    return cgiIsLetter(c1) ? lowerAscii(c1) == lowerAscii(c2) : c1 == c2;
 }
 
 // Writes the run of cr CRs and lf LFs: max(cr, lf) LFs when newlines is set.
@@ -192,31 +121,11 @@ void cgiTrace(const char* format, ...) {
     fclose(f);
 }
 
-int cgiRunRequest(void) {
-    cgiSetupConstants();
-    for (int i = 0; i < kCgiContentTypeIndex; i++)
-        cgiGetenv(cgiRequestVariables[i].var, cgiRequestVariables[i].env);
-    captureContentType();
-    cgiContentLength = captureContentLength();
-    for (int i = kCgiContentTypeIndex + 1; i < kCgiRequestVariableCount; i++)
-        cgiGetenv(cgiRequestVariables[i].var, cgiRequestVariables[i].env);
-    cgiTrace("cgiContentLength: %d\n%s\n%s\n", cgiContentLength, cgiRequestMethod, cgiContentType);
-
-    cgiFreeEntries();
-    cgiIn = stdin;
-    cgiOut = stdout;
-    cgiRestored = 0;
-    if (cgiOnInit() < 0) {
-        cgiFreeResources();
-        return 0;
-    }
-    if (decodeFormData() != cgiParseSuccess) {
-        cgiFreeResources();
-        return -1;
-    }
-    int result = cgiMain();
-    cgiFreeResources();
-    return result;
+int cgiAtoi(const char* s) {
+    long v = strtol(s, nullptr, 10);
+    if (v > INT_MAX) return INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
 }
 
 char* cgiStrDup(const char* s) {
@@ -333,3 +242,16 @@ cgiFormResultType cgiFormString(const char* name, char* result, int max) {
 }
 
 void cgiHeaderContentType(const char* mimeType) { fprintf(cgiOut, "Content-type: %s\r\n\r\n", mimeType); }
+
+cgiParseResultType getTempFileName(char* tfileName) {
+    static const char kTemplate[] = "/tmp/cgiXXXXXX";
+    memcpy(tfileName, kTemplate, sizeof kTemplate);
+    int fd = mkstemp(tfileName);
+    if (fd < 0) return cgiParseIO;
+    close(fd);
+    if (chmod(tfileName, 0600) != 0) {
+        unlink(tfileName);
+        return cgiParseIO;
+    }
+    return cgiParseSuccess;
+}

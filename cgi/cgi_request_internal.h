@@ -7,6 +7,7 @@
 #include "cgi_request.h"
 
 #include <cstddef>
+#include <ctime>
 
 /* Request trace file; each group of lines is appended with its own open. */
 constexpr const char kCgiTraceFile[] = "/var/www/cgidebug";
@@ -20,6 +21,13 @@ extern const char* cgiFindTarget;       /* name of the search under way */
 extern cgiFormEntry* cgiFindPos;        /* entry at which the next search step starts */
 
 /* ---- Core ---- */
+
+/* ASCII classes as the C locale sees them, without a locale look-up. */
+inline bool cgiIsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool cgiIsLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
+inline bool cgiIsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+/* atoi with the result saturated to the int range instead of overflowing. */
+int cgiAtoi(const char* s);
 /* One request variable and the environment variable it captures, in the
  * order of the capture file; index kCgiContentTypeIndex is the content type,
  * which start-up copies and cuts rather than taking as it is. */
@@ -138,6 +146,14 @@ cgiParseResultType cgiParsePostMultipartInput(void);
 
 /* First character of s not in " \n\r\t", or 0. */
 char cgiFirstNonspaceChar(const char* s);
+/* cgiFormFileOpen for a given entry with a temporary file: Memory with
+ * *cfpp NULL, or IO with *cfpp untouched. */
+cgiFormResultType cgiFormEntryFileOpen(cgiFormEntry* e, cgiFilePtr* cfpp);
+
+/* ---- Cookies and headers ---- */
+
+/* Writes the Set-Cookie line for an absolute expiry time (UTC). */
+void cgiWriteSetCookie(time_t expires, const char* name, const char* value, const char* path, const char* domain);
 
 /* ---- Capture file encodings ---- */
 

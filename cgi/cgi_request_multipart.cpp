@@ -7,7 +7,6 @@
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -15,12 +14,6 @@ namespace {
 // Size of the upload hook's chunks and of every per-part text buffer.
 constexpr int kChunk = 1024;
 constexpr size_t kMpCapacity = kMpHeadroom + kMpWindow;
-
-bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-bool isAlnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-}
 
 size_t mpUnread(const mpStream* m) { return m->end - m->pos; }
 
@@ -133,7 +126,7 @@ void copyCut(char* dst, int space, const char* src, size_t n) {
 }
 
 const char* skipSpace(const char* p) {
-    while (isSpace(*p)) p++;
+    while (cgiIsSpace(*p)) p++;
     return p;
 }
 
@@ -284,10 +277,10 @@ int readHeaderLine(mpStreamPtr mpp, char* attr, int attrSpace, char* value, int 
             if (valueLen < valueSpace - 1) value[valueLen++] = static_cast<char>(c);
         } else if (c == ':' && attrLen > 0) {
             separated = true;
-            while ((c = mpGetc(mpp)) >= 0 && isSpace(static_cast<unsigned char>(c))) {
+            while ((c = mpGetc(mpp)) >= 0 && cgiIsSpace(static_cast<unsigned char>(c))) {
             }
             if (c >= 0) mpUngetc(mpp);
-        } else if (!isSpace(static_cast<unsigned char>(c)) && attrLen < attrSpace - 1) {
+        } else if (!cgiIsSpace(static_cast<unsigned char>(c)) && attrLen < attrSpace - 1) {
             attr[attrLen++] = static_cast<char>(c);
         }
     }
@@ -308,7 +301,7 @@ void decomposeValue(const char* value, char* mvalue, int mvalueSpace, const char
         p = skipSpace(p + 1);
         char name[kChunk];
         size_t nameLen = 0;
-        for (; isAlnum(*p); p++)
+        for (; cgiIsLetter(*p) || cgiIsDigit(*p); p++)
             if (nameLen < sizeof name - 1) name[nameLen++] = *p;
         name[nameLen] = '\0';
         p = skipSpace(p);
@@ -317,20 +310,6 @@ void decomposeValue(const char* value, char* mvalue, int mvalueSpace, const char
         int index = findArgName(argNames, name);
         if (index >= 0 && argValueSpace > 0) copyCut(argValues[index], argValueSpace, text, len);
     }
-}
-
-cgiParseResultType getTempFileName(char* tfileName) {
-    static const char kTemplate[] = "/tmp/cgiXXXXXX";
-    static_assert(sizeof kTemplate <= kChunk, "template fits the caller's buffer");
-    memcpy(tfileName, kTemplate, sizeof kTemplate);
-    int fd = mkstemp(tfileName);
-    if (fd < 0) return cgiParseIO;
-    close(fd);
-    if (chmod(tfileName, 0600) != 0) {
-        unlink(tfileName);
-        return cgiParseIO;
-    }
-    return cgiParseSuccess;
 }
 
 cgiParseResultType cgiParsePostMultipartInput(void) {
