@@ -121,13 +121,45 @@ extern "C" int remove_shm(key_t key) {
 
 // ---- semaphores ----
 
+namespace {
+
+// Number of semaphores in set `semid`, or -1.
+int set_size(int semid) {
+  struct semid_ds ds = {};
+  shm_internal::semun arg;
+  arg.buf = &ds;
+  if (sys.semctl(semid, 0, IPC_STAT, arg) == -1) return -1;
+  return static_cast<int>(ds.sem_nsems);
+}
+
+// Sets the first `sem_num` semaphores of `semid` to the 1s in `ones`. SETALL
+// reads one value per semaphore of the whole set, so a larger existing set
+// is set one semaphore at a time: the kernel never reads past `ones`, and
+// the semaphores beyond the first `sem_num` keep their values.
+int reset_first(int semid, int sem_num, unsigned short* ones) {
+  const int size = set_size(semid);
+  if (size == -1) return -1;
+  shm_internal::semun arg;
+  if (size == sem_num) {
+    arg.array = ones;
+    return sys.semctl(semid, 0, SETALL, arg);
+  }
+  arg.val = 1;
+  for (int i = 0; i < sem_num; ++i) {
+    if (sys.semctl(semid, i, SETVAL, arg) == -1) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 extern "C" int create_sem(key_t skey, int sem_num) {
   assert(sem_num > 0);
   DB_ABOVE(8, kSection, "creating semaphore");
   DB_ABOVE(5, kSection, "%s", kVersionText);
-  const std::unique_ptr<unsigned short[]> values(
+  const std::unique_ptr<unsigned short[]> ones(
       new (std::nothrow) unsigned short[static_cast<std::size_t>(sem_num)]);
-  if (!values) {
+  if (!ones) {
     DB_ABOVE(kAlways, kSection, "Failed to allocate memory for semaphore");
     return -1;
   }
@@ -136,10 +168,8 @@ extern "C" int create_sem(key_t skey, int sem_num) {
     DB_ABOVE(kAlways, kSection, "Failed attempt to create semaphore");
     return -1;
   }
-  for (int i = 0; i < sem_num; ++i) values[i] = 1;
-  shm_internal::semun arg;
-  arg.array = values.get();
-  if (sys.semctl(id, 0, SETALL, arg) == -1) {
+  for (int i = 0; i < sem_num; ++i) ones[i] = 1;
+  if (reset_first(id, sem_num, ones.get()) == -1) {
     DB_ABOVE(2, kSection, "Unable to initialize semaphore state");
     return -1;
   }

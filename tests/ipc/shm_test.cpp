@@ -1,0 +1,235 @@
+// shm_test.cpp - the System V wrappers against real kernel objects (private
+// IPC namespace): results, exact log lines and the lock's undo on exit.
+#include "shm.h"
+#include "debug.h"
+#include "stderr_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr key_t kKey = 1632;
+constexpr key_t kMissingKey = 0x5a5a;
+
+// A received message with room for the 4 text bytes get_msg accepts.
+struct Msg4 {
+  long mtype;
+  char mtext[4];
+};
+
+class Ipc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    debugLevels = 0;
+    debug_open_log(nullptr);
+  }
+  void TearDown() override {
+    debugLevels = -1;  // removals of objects a test did not create stay quiet
+    remove_shm(kKey);
+    remove_sem(kKey);
+    remove_msg(kKey);
+    debugLevels = 0;
+  }
+};
+
+TEST_F(Ipc, MissingSegmentLinesPerLevel) {
+  struct Case {
+    int level;
+    std::string expected;
+  } cases[] = {
+      {0, "10|Could not get ID of segment to attach\n"},
+      {3, "10|Attempt to get shared memory segment ID failed\n"
+          "10|Could not get ID of segment to attach\n"},
+      {-1, ""},
+  };
+  for (const Case& c : cases) {
+    debugLevels = c.level;
+    void* p = reinterpret_cast<void*>(1);
+    EXPECT_EQ(capture_stderr([&] { p = get_shm_ptr(kMissingKey); }), c.expected) << c.level;
+    EXPECT_EQ(p, nullptr);
+  }
+}
+
+TEST_F(Ipc, RemovalOfMissingObjectsLinesPerLevel) {
+  struct Case {
+    int (*remove)(key_t);
+    int level;
+    std::string expected;
+  } cases[] = {
+      {remove_shm, 0, ""},
+      {remove_shm, 3, "10|Attempt to get shared memory segment ID failed\n"},
+      {remove_shm, 6, "10|Attempt to get shared memory segment ID failed\n"
+                      "10|Unable to find shared memory to remove\n"},
+      {remove_sem, 3, "10|semaphore get failed in attach\n"},
+      {remove_sem, 6, "10|semaphore get failed in attach\n"
+                      "10|Unable to find semaphore to remove\n"},
+      {remove_msg, 3, "10|Failed to get msgQ id, errno: 2\n"},
+      {remove_msg, 6, "10|Failed to get msgQ id, errno: 2\n"
+                      "10|Unable to find msgQ id to remove\n"},
+  };
+  for (const Case& c : cases) {
+    debugLevels = c.level;
+    int rc = 0;
+    EXPECT_EQ(capture_stderr([&] { rc = c.remove(kMissingKey); }), c.expected) << c.level;
+    EXPECT_EQ(rc, -1);
+  }
+}
+
+TEST_F(Ipc, SegmentCreateAttachShareRemove) {
+  const int id = create_shm(kKey, 4096);
+  ASSERT_GE(id, 0);
+  EXPECT_EQ(create_shm(kKey, 4096), id);  // found, not refused
+  EXPECT_EQ(get_shm_id(kKey), id);
+  auto* a = static_cast<unsigned char*>(get_shm_ptr(kKey));
+  auto* b = static_cast<unsigned char*>(get_shm_ptr_by_id(id));
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  a[4095] = 0xA5;
+  EXPECT_EQ(b[4095], 0xA5);
+  shmdt(a);
+  shmdt(b);
+  EXPECT_EQ(remove_shm(kKey), 0);
+  EXPECT_EQ(get_shm_id(kKey), -1);
+}
+
+TEST_F(Ipc, DownUpAndTraceLines) {
+  const int sem = create_sem(kKey, 1);
+  ASSERT_GE(sem, 0);
+  EXPECT_EQ(get_sem(kKey), sem);
+  debugLevels = 9;
+  int rc = -1;
+  EXPECT_EQ(capture_stderr([&] { rc = down(sem, 0); }), "10|semaphore down, num: 0\n");
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(getSemVal(sem, 0), 0);
+  EXPECT_EQ(capture_stderr([&] { rc = up(sem, 0); }), "10|semaphore up, num: 0\n");
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(getSemVal(sem, 0), 1);
+}
+
+TEST_F(Ipc, DownNBOnTakenLockFailsAtOnceSilently) {
+  const int sem = create_sem(kKey, 1);
+  ASSERT_EQ(down(sem, 0), 0);
+  int rc = 0;
+  int err = 0;
+  EXPECT_EQ(capture_stderr([&] {
+              rc = downNB(sem, 0);
+              err = errno;
+            }),
+            "");
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(err, EAGAIN);
+  ASSERT_EQ(up(sem, 0), 0);
+  EXPECT_EQ(downNB(sem, 0), 0);
+  EXPECT_EQ(getSemVal(sem, 0), 0);
+}
+
+TEST_F(Ipc, SemWaitReturnsWhenZero) {
+  const int sem = create_sem(kKey, 2);
+  setSem(sem, 1, 0);
+  EXPECT_EQ(semWait(sem, 1), 0);
+}
+
+TEST_F(Ipc, CreateSemOnExistingSetResetsTheFirstN) {
+  const int sem = create_sem(kKey, 3);
+  ASSERT_GE(sem, 0);
+  for (int i = 0; i < 3; ++i) setSem(sem, i, 0);
+  EXPECT_EQ(create_sem(kKey, 2), sem);
+  EXPECT_EQ(getSemVal(sem, 0), 1);
+  EXPECT_EQ(getSemVal(sem, 1), 1);
+  EXPECT_EQ(getSemVal(sem, 2), 0);
+  EXPECT_EQ(remove_sem(kKey), 0);
+  EXPECT_EQ(get_sem(kKey), -1);
+}
+
+TEST_F(Ipc, FailedDownOnRemovedSetLogsAtDefaultLevel) {
+  const int sem = create_sem(kKey, 1);
+  ASSERT_EQ(remove_sem(kKey), 0);
+  int rc = 0;
+  EXPECT_EQ(capture_stderr([&] { rc = down(sem, 0); }), "10|Failed semaphore down operation\n");
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(capture_stderr([&] { rc = up(sem, 0); }), "10|Failed semaphore up operation\n");
+  EXPECT_EQ(rc, -1);
+}
+
+TEST_F(Ipc, LockOfAKilledHolderIsUndone) {
+  const int sem = create_sem(kKey, 1);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const char ok = down(sem, 0) == 0 ? 'y' : 'n';
+    if (write(ready[1], &ok, 1) != 1) _exit(2);
+    pause();  // holds the lock until killed
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  EXPECT_EQ(downNB(sem, 0), -1);  // held by the child
+  kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(downNB(sem, 0), 0);  // the kernel gave it back
+}
+
+TEST_F(Ipc, PeekLeavesTheMessageForGetMsg) {
+  const int q = create_msg(kKey);
+  ASSERT_GE(q, 0);
+  EXPECT_EQ(get_msg_id(kKey), q);
+  EXPECT_EQ(peek_msg(q, 7), 0);
+  ASSERT_EQ(put_msg_text(q, 7, 'x'), 0);
+  EXPECT_EQ(peek_msg(q, 8), 0);
+  EXPECT_EQ(peek_msg(q, 7), 1);
+  EXPECT_EQ(peek_msg(q, 7), 1);  // still queued
+  Msg4 m = {};
+  EXPECT_EQ(get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 7), 1);
+  EXPECT_EQ(m.mtype, 7);
+  EXPECT_EQ(m.mtext[0], 'x');
+  EXPECT_EQ(peek_msg(q, 7), 0);
+  ASSERT_EQ(put_msg(q, 12297), 0);
+  EXPECT_EQ(get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 0), 1);
+  EXPECT_EQ(m.mtype, 12297);
+}
+
+TEST_F(Ipc, GetMsgRefusesALongerMessageAndKeepsIt) {
+  const int q = create_msg(kKey);
+  struct {
+    long mtype;
+    char mtext[5];
+  } big = {3, {'a', 'b', 'c', 'd', 'e'}};
+  ASSERT_EQ(msgsnd(q, &big, sizeof big.mtext, 0), 0);
+  Msg4 m = {};
+  int rc = 0;
+  const std::string out =
+      capture_stderr([&] { rc = get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 3); });
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(out, "Failed attempt to get config update message on queue: " +
+                     std::string(std::strerror(E2BIG)) + "\n");
+  EXPECT_EQ(peek_msg(q, 3), 1);
+}
+
+TEST(IpcDeath, PreconditionsStopTheProcess) {
+  EXPECT_DEATH(create_shm(kKey, 0), "shm_size > 0");
+  EXPECT_DEATH(create_sem(kKey, 0), "sem_num > 0");
+  EXPECT_DEATH(down(0, -1), "sem_num >= 0");
+  EXPECT_DEATH(up(0, -1), "sem_num >= 0");
+  EXPECT_DEATH(semWait(0, -1), "sem_num >= 0");
+  EXPECT_DEATH(downNB(0, -1), "sem_num >= 0");
+}
+
+}  // namespace
