@@ -1,0 +1,253 @@
+// session_search_test.cpp - search session table: the messages and result of
+// every sch_update situation, filter comparison, slot start values, slot
+// claiming, table full and the connection counter.
+#include "session_fixture.h"
+
+#include <cstdint>
+
+namespace session_test {
+namespace {
+
+constexpr int kCur = 100;  // stands for "the caller's current slot"
+constexpr int kNew = 101;  // stands for "the newly claimed slot"
+
+class SearchTest : public SessionTest {
+protected:
+    // Starts a search for `local` in the first free slot; the queue ends empty.
+    int begin_search()
+    {
+        const int slot = sch_update(sch, semid, msgid, 0, &local);
+        drain();
+        return slot;
+    }
+
+    // Gives every free slot an owner, so the table is full.
+    void fill_table()
+    {
+        for (int i = 0; i < SCH_SLOTS; ++i)
+            if (sch_slot(i)->web_user == 0)
+                sch_slot(i)->web_user = 9000 + i;
+    }
+
+    uint32_t counter()
+    {
+        uint32_t v;
+        std::memcpy(&v, sch + SCH_CONN_COUNTER_OFFSET, sizeof v);
+        return v;
+    }
+
+    sch_shm local{};
+};
+
+// One row per situation of sch_update.
+struct UpdateCase {
+    const char* name;
+    int revisit;
+    bool change_filters;    // caller submits filters unlike the current ones
+    uint8_t sch_end;        // service's end flag in the current slot
+    uint8_t sch_stop;       // service's stop flag in the current slot
+    bool slot_gone;         // service has freed the current slot
+    bool table_full;        // every other slot owned
+    std::vector<Msg> msgs;  // expected, payload kCur/kNew stand for slots
+    int result;             // kCur, kNew or -1
+};
+
+const UpdateCase kUpdateCases[] = {
+    {"slot gone", 0, false, 0, 0, true, false, {{1, kNew}, {2, kNew}}, kNew},
+    {"slot gone, continued", 1, false, 0, 0, true, false, {{1, kNew}, {2, kNew}}, kNew},
+    {"same filters", 0, false, 0, 0, false, false, {{2, kCur}}, kCur},
+    {"different filters", 0, true, 0, 0, false, false, {{3, kCur}, {1, kNew}, {2, kNew}}, kNew},
+    {"different filters, full", 0, true, 0, 0, false, true, {{3, kCur}}, -1},
+    {"continued", 1, false, 0, 0, false, false, {{2, kCur}}, kCur},
+    {"continued, stop alone", 1, false, 0, 1, false, false, {{2, kCur}}, kCur},
+    {"continued, ended", 1, false, 1, 0, false, false, {{3, kCur}, {2, kCur}}, kCur},
+    {"continued, ended+stopped", 1, false, 1, 1, false, false, {{3, kCur}}, -1},
+    {"continued, full, new filters", 1, true, 0, 0, false, true, {{2, kCur}}, kCur},
+};
+
+TEST_F(SearchTest, UpdateMessagesAndResultForEverySituation)
+{
+    for (const UpdateCase& c : kUpdateCases) {
+        SCOPED_TRACE(c.name);
+        std::memset(sch, 0, SCH_TABLE_SIZE);
+        local = sch_shm{};
+        sch_slot(0)->web_user = 55;  // someone else's search in slot 0
+        const int cur = begin_search();
+        ASSERT_EQ(cur, 1);
+        const uint32_t id = local.web_user;
+        sch_slot(cur)->sch_end = c.sch_end;
+        sch_slot(cur)->sch_stop = c.sch_stop;
+        sch_slot(cur)->sch_result_num = 7;  // service's answer, seen on refresh
+        if (c.slot_gone)
+            std::memset(sch_slot(cur), 0, sizeof(sch_shm));
+        if (c.table_full)
+            fill_table();
+        if (c.change_filters)
+            local.filters.eventmap ^= 1;
+        local.sch_result_num = 0;
+
+        const int r = sch_update(sch, semid, msgid, c.revisit, &local);
+
+        const int fresh = c.slot_gone ? cur : 2;  // lowest free slot
+        std::vector<Msg> want = c.msgs;
+        for (Msg& m : want)
+            m.payload = m.payload == kCur ? cur : fresh;
+        EXPECT_EQ(drain(), want);
+        EXPECT_EQ(r, c.result == kCur ? cur : c.result == kNew ? fresh : -1);
+        if (c.result == kNew) {
+            EXPECT_EQ(local.web_user, id + 1);
+            EXPECT_EQ(sch_slot(fresh)->web_user, id + 1);
+        } else {
+            EXPECT_EQ(local.web_user, id);
+        }
+        // Only paths that visit the current slot refresh the caller's copy.
+        const bool refreshed = !c.slot_gone && (c.revisit == 1 || !c.change_filters);
+        EXPECT_EQ(local.sch_result_num, refreshed ? 7u : 0u);
+    }
+}
+
+TEST_F(SearchTest, FirstSearchTakesIdOneAndStampsItsSlot)
+{
+    const uint32_t before = zel_session::now_seconds();
+    EXPECT_EQ(sch_update(sch, semid, msgid, 1, &local), 0);
+    EXPECT_EQ(local.web_user, 1u);
+    EXPECT_EQ(sch_slot(0)->web_user, 1u);
+    EXPECT_GE(sch_slot(0)->sch_access_ts, before);
+    EXPECT_LE(sch_slot(0)->sch_access_ts, zel_session::now_seconds());
+    EXPECT_EQ(drain(), (std::vector<Msg>{{1, 0}, {2, 0}}));
+}
+
+TEST_F(SearchTest, FullTableRefusesNewSearchButUsesAnId)
+{
+    fill_table();
+    std::memcpy(sch + SCH_CONN_COUNTER_OFFSET, "\0\0\0\0", 4);
+    EXPECT_EQ(sch_update(sch, semid, msgid, 0, &local), -1);
+    EXPECT_EQ(local.web_user, 0u);
+    EXPECT_EQ(counter(), 1u);
+    EXPECT_TRUE(drain().empty());
+}
+
+TEST_F(SearchTest, StartValuesOfASlot)
+{
+    std::memset(sch_slot(3), 0xAA, sizeof(sch_shm));
+    local.filters.starttime = 11;
+    local.filters.textlen = 3;
+    std::strcpy(local.filters.fieldtext, "abc");
+    local.mt_filter.grid[15].info[15] = 0x8001;
+    local.camera_map = 0x30;
+    local.dh_map = 5;
+    local.dh[0].day_map = 9;
+    sch_on_start_search(sch_slot(3), &local, 42, semid);
+
+    sch_shm want{};
+    want.filters = local.filters;
+    want.mt_filter = local.mt_filter;
+    want.camera_map = 0x30;
+    want.web_user = 42;
+    want.sch_chnl = 255;
+    want.sch_stopped = 1;
+    EXPECT_EQ(std::memcmp(sch_slot(3), &want, sizeof want), 0);
+    EXPECT_EQ(local.web_user, 42u);
+}
+
+// One row per filter change and whether it counts as different.
+struct CompareCase {
+    const char* name;
+    void (*change)(sch_shm&);
+    int result;
+};
+
+const CompareCase kCompareCases[] = {
+    {"identical", [](sch_shm&) {}, 0},
+    {"alarmmap", [](sch_shm& s) { s.filters.alarmmap = 1; }, 1},
+    {"endtime", [](sch_shm& s) { s.filters.endtime = 1; }, 1},
+    {"textlen", [](sch_shm& s) { s.filters.textlen = 4; }, 1},
+    {"text, same length", [](sch_shm& s) { s.filters.fieldtext[1] = 'X'; }, 1},
+    {"text after NUL", [](sch_shm& s) { s.filters.fieldtext[10] = 'X'; }, 0},
+    {"motion start", [](sch_shm& s) { s.mt_filter.starttime = 1; }, 1},
+    {"motion cameras", [](sch_shm& s) { s.mt_filter.cameramap = 0x5; }, 1},
+    {"rangeindex alone", [](sch_shm& s) { s.mt_filter.rangeindex = 2; }, 1},
+    {"grid of selected camera", [](sch_shm& s) { s.mt_filter.grid[2].info[7] = 1; }, 1},
+    {"grid of unselected camera", [](sch_shm& s) { s.mt_filter.grid[1].info[0] = 1; }, 0},
+    {"camera_map alone", [](sch_shm& s) { s.camera_map = 0xFF; }, 0},
+    {"daily hours alone",
+     [](sch_shm& s) {
+         s.dh_map = 3;
+         s.dh[31].end_min = 60;
+     },
+     0},
+};
+
+TEST_F(SearchTest, FilterComparison)
+{
+    sch_shm base{};
+    base.filters.textlen = 3;
+    std::strcpy(base.filters.fieldtext, "abc");
+    base.mt_filter.cameramap = 0x4;  // camera 2 only
+    for (const CompareCase& c : kCompareCases) {
+        SCOPED_TRACE(c.name);
+        sch_shm other = base;
+        c.change(other);
+        EXPECT_EQ(sch_compare_filter(&base, &other), c.result);
+        EXPECT_EQ(sch_compare_filter(&other, &base), c.result);
+    }
+}
+
+TEST_F(SearchTest, TextsAreNotComparedWhenBothLengthsAreZero)
+{
+    sch_shm a{}, b{};
+    std::strcpy(a.filters.fieldtext, "abc");
+    EXPECT_EQ(sch_compare_filter(&a, &b), 0);
+    a.filters.textlen = b.filters.textlen = 3;
+    EXPECT_EQ(sch_compare_filter(&a, &b), 1);
+}
+
+TEST_F(SearchTest, ClaimAndFindTakeTheLowestSlot)
+{
+    sch_slot(0)->web_user = 5;
+    sch_slot(2)->web_user = 7;
+    sch_slot(4)->web_user = 7;
+    sch_slot(1)->sch_result_num = 99;  // previous search's content stays
+    EXPECT_EQ(sch_find_slot(sch, 7, semid), 2);
+    EXPECT_EQ(sch_find_slot(sch, 8, semid), -1);
+    EXPECT_EQ(sch_occupy_empty_slot(sch, semid, 8), 1);
+    EXPECT_EQ(sch_slot(1)->web_user, 8u);
+    EXPECT_EQ(sch_slot(1)->sch_result_num, 99u);
+    fill_table();
+    sch_slot(15)->web_user = 0;
+    EXPECT_EQ(sch_occupy_empty_slot(sch, semid, 21), 15);
+    EXPECT_EQ(sch_occupy_empty_slot(sch, semid, 22), -1);
+    EXPECT_EQ(sch_find_slot(sch, 21, semid), 15);
+}
+
+TEST_F(SearchTest, CounterSitsAfterLastSlotAndWraps)
+{
+    const struct {
+        uint32_t before, after;
+    } cases[] = {{0, 1}, {1, 2}, {UINT32_MAX - 1, UINT32_MAX}, {UINT32_MAX, 1}};
+    for (const auto& c : cases) {
+        std::memcpy(sch + SCH_CONN_COUNTER_OFFSET, &c.before, 4);
+        EXPECT_EQ(incr_conn_id(sch, semid), c.after);
+        EXPECT_EQ(counter(), c.after);
+    }
+    for (int i = 0; i < SCH_SLOTS; ++i)
+        EXPECT_EQ(sch_slot(i)->web_user, 0u);
+}
+
+TEST_F(SearchTest, SlotCopyBothWays)
+{
+    sch_shm mine{};
+    mine.sch_result_num = 400;
+    mine.results[399].end_time = 0x01020304;
+    rw_search_shm(1, sch, semid, &mine, 15);
+    uint32_t raw;
+    std::memcpy(&raw, sch + 15 * 9235 + 9231, 4);
+    EXPECT_EQ(raw, 400u);
+    EXPECT_EQ(counter(), 0u);  // the last slot ends before the counter
+    sch_shm back{};
+    rw_search_shm(0, sch, semid, &back, 15);
+    EXPECT_EQ(std::memcmp(&back, &mine, sizeof mine), 0);
+}
+
+}  // namespace
+}  // namespace session_test
