@@ -109,8 +109,9 @@ int cmd_run(int argc, char** argv)
         fprintf(stderr, "dvrsim: %s\n", err.c_str());
         return 1;
     }
-    if (!apply_all(dev, config) || !sim_sessions_start(dev, replace)) {
-        fprintf(stderr, "dvrsim: cannot set up the device; removing its objects\n");
+    if (!apply_all(dev, config) || !sim_device_open_queue(dev, err) || !sim_sessions_start(dev, replace)) {
+        fprintf(stderr, "dvrsim: cannot set up the device (%s); removing its objects\n",
+                err.empty() ? "configuration or session services" : err.c_str());
         sim_device_remove(dev);
         return 1;
     }

@@ -48,14 +48,21 @@ bool sim_device_create(SimDevice& dev, bool replace, std::string& err)
         failed = "segment attachment";
     if (!failed && (dev.semid = create_sem(kSimKey, 1)) < 0)
         failed = "semaphore set";
-    if (!failed && (dev.msgid = create_msg(kSimKey)) < 0)
-        failed = "message queue";
     if (failed) {
         err = std::string("cannot create the ") + failed + " with key 1632: " + strerror(errno);
         sim_device_remove(dev);
         return false;
     }
     return true;
+}
+
+bool sim_device_open_queue(SimDevice& dev, std::string& err)
+{
+    dev.msgid = create_msg(kSimKey);
+    if (dev.msgid >= 0)
+        return true;
+    err = std::string("cannot create the message queue with key 1632: ") + strerror(errno);
+    return false;
 }
 
 bool sim_device_attach(SimDevice& dev, std::string& err)

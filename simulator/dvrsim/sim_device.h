@@ -19,11 +19,18 @@ constexpr key_t kSimKey = 1632;
 constexpr size_t kSimSegmentSize = 32768;
 static_assert(kSimSegmentSize >= CFG_MODEL_SEGMENT_OFFSET + sizeof(cfg_model), "segment must hold the model record");
 
-// Creates the zero-filled segment (attached), the semaphore set (semaphore 0
-// at 1) and the queue. When any of them exists already it fails with an
-// explanation in `err`, unless `replace`, which removes them first. On
-// failure nothing that this call created is left behind.
+// Creates the zero-filled segment (attached) and the semaphore set
+// (semaphore 0 at 1), but not yet the queue. When any of the three objects
+// exists already it fails with an explanation in `err`, unless `replace`,
+// which removes them first. On failure nothing that this call created is
+// left behind.
 bool sim_device_create(SimDevice& dev, bool replace, std::string& err);
+
+// Creates the queue, the last of the three objects: other processes (and
+// sim_device_attach) take its existence as the sign that the configuration
+// is filled in. Returns false with an explanation in `err`; the segment and
+// semaphore set stay for the caller to remove.
+bool sim_device_open_queue(SimDevice& dev, std::string& err);
 
 // Attaches to the objects of a running simulator. Returns false with an
 // explanation in `err` (and nothing attached) when one of them is missing.
