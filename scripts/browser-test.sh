@@ -32,7 +32,9 @@ if [ -z "$inner" ]; then
     "$root/scripts/install-deps.sh" chromium iproute2
     [ -d "$root/tests/browser/node_modules/puppeteer-core" ] ||
       (cd "$root/tests/browser" && npm ci --no-audit --no-fund)
-    cmake -S "$root" -B "$build" -DZEL_BUILD_BENCH=OFF >/dev/null
+    # A build tree that exists keeps its settings; a new one gets the two programs only.
+    [ -f "$build/CMakeCache.txt" ] ||
+      cmake -S "$root" -B "$build" -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
     cmake --build "$build" --target zelbrowser.cgi dvrsim -j2
   fi
   mkdir -p "$shots"
