@@ -213,22 +213,28 @@ test('channel count of the model decides the tiles', async () => {
   }
 });
 
-test('covert flag set in the running device hides the camera from the operator only', async () => {
-  await withSettings({ 'camera.analog.5.covert': 1 }, async () => {
+test('covert settings changed in the running device show after a reload', async () => {
+  // Cameras hidden from each user once the settings are in force.
+  const cases = [
+    { settings: { 'camera.analog.5.covert': 1 }, admin: [], operator: [...COVERT_DEFAULT, 5] },
+    { settings: { 'camera.analog.3.covert': 0 }, admin: [], operator: [7] },
+    { settings: { 'security.covert': 0 }, admin: [], operator: [] },
+    { settings: { 'security.covert': 4 }, admin: COVERT_DEFAULT, operator: COVERT_DEFAULT },
+  ];
+  for (const c of cases) {
     for (const user of USERS) {
       await asUser(user, async (page) => {
         await load(page);
-        const view = await liveView(page);
-        assert.deepEqual(view.shown, channelsWithout(CHANNELS, user.covert ? [] : [...COVERT_DEFAULT, 5]),
-          `tiles seen by ${user.name}`);
+        const before = (await liveView(page)).shown;
+        assert.deepEqual(before, channelsWithout(CHANNELS, user.covert ? [] : COVERT_DEFAULT));
+        await withSettings(c.settings, async () => {
+          await page.reload({ waitUntil: 'load' });
+          assert.deepEqual((await liveView(page)).shown, channelsWithout(CHANNELS, c[user.name]),
+            `${user.name} with ${JSON.stringify(c.settings)}`);
+        });
       });
     }
-  });
-  await withSettings({ 'security.covert': 0 }, () => asUser(OPERATOR, async (page) => {
-    await load(page);
-    assert.deepEqual((await liveView(page)).shown, channelsWithout(CHANNELS, []),
-      'covert setting 0 shows every camera');
-  }));
+  }
 });
 
 test('front panel follows the front-panel setting and the user level', async () => {
