@@ -63,7 +63,7 @@ TEST_F(DiskMapTest, FoundSlotGetsZoomTargetAndClampedLevel)
     const struct {
         int zoom;
         uint8_t level, target_seen, level_seen;
-    } cases[] = {{0, 12, 5, 9}, {2, 9, 30, 9}, {1, 200, 30, 9}, {0, 3, 5, 3}};
+    } cases[] = {{0, 12, 5, 9}, {2, 9, 30, 9}, {1, 200, 30, 9}, {0, 10, 5, 9}, {0, 3, 5, 3}};
     da_slot(2)->conn_id = 40;
     local.conn_id = 40;
     start_answering_service();
