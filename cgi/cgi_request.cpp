@@ -100,6 +100,22 @@ int cgiStrBeginsNc(const char* s1, const char* s2) {
     return 1;
 }
 
+void cgiSplitContentType(void) {
+    cgiContentType = cgiContentTypeData;
+    cgiMultipartBoundary = cgiEmptyString;
+    for (char* p = strchr(cgiContentTypeData, ';'); p; p = strchr(p, ';')) {
+        *p++ = '\0';
+        while (cgiIsSpace(*p)) p++;
+        if (cgiStrBeginsNc(p, "boundary=")) {
+            cgiMultipartBoundary = p + 9;
+            char* q = cgiMultipartBoundary;
+            while (*q && !cgiIsSpace(*q)) q++;
+            *q = '\0';
+            break;
+        }
+    }
+}
+
 void cgiGetenv(char** s, const char* var) {
     char* v = getenv(var);
     *s = v ? v : cgiEmptyString;

@@ -47,6 +47,9 @@ extern char cgiEmptyString[1];
 
 /* Runs one request (start-up, hooks, decoding, clean-up); returns the exit status. */
 int cgiRunRequest(void);
+/* Cuts cgiContentTypeData at its first ';' (cgiContentType) and points
+ * cgiMultipartBoundary at a following "boundary=" value, or at "". */
+void cgiSplitContentType(void);
 /* Stores getenv(var) in *s, or a static empty string when unset. */
 void cgiGetenv(char** s, const char* var);
 /* Fills cgiHexValue. */
@@ -118,6 +121,8 @@ typedef struct mpStream {
     unsigned char data[kMpHeadroom + kMpWindow]; /* headroom, then the window */
 } mpStream, *mpStreamPtr;
 
+/* Starts a stream at the beginning of the body (nothing taken yet). */
+void mpStart(mpStreamPtr mpp);
 /* Body bytes consumed: taken from cgiIn minus those still unread. */
 long long mpOffset(const mpStream* mpp);
 /* Returns the bytes placed in buffer; -1 when len > 0 but the body is used

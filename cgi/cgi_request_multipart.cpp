@@ -52,10 +52,6 @@ void mpUngetc(mpStream* m) {
     m->pos--;
 }
 
-void mpStart(mpStream* m) {
-    m->pos = m->end = kMpHeadroom;
-    m->taken = 0;
-}
 
 // The 1024-byte hand-off buffer between the delimiter search and the hook.
 struct HandOff {
@@ -91,11 +87,56 @@ size_t pendingPartialMatch(const mpStream* m, const char* pattern) {
     return i;
 }
 
+// Byte-by-byte search with put-back through a queue: after a failed partial
+// match the pattern bytes after the first and the mismatching byte are queued
+// behind any bytes still queued, and read again before new input. Used when
+// the pattern's first byte recurs in it (always so for the first delimiter
+// "--..."): then queued bytes can start a new partial match and come back in
+// a different order, so the windowed search would not see the same bytes.
+bool findDelimiterQueued(mpStream* m, const char* pattern, size_t len, HandOff* h) {
+    // A failed partial match of k < len bytes is read from the queue first and
+    // requeues k bytes, so the queue never holds more than len - 1 < 1024.
+    unsigned char queue[kChunk];
+    size_t head = 0, count = 0, matched = 0;
+    auto push = [&](unsigned char c) {
+        assert(count < sizeof queue);
+        queue[(head + count++) % kChunk] = c;
+    };
+    for (;;) {
+        int c;
+        if (count) {
+            c = queue[head];
+            head = (head + 1) % kChunk;
+            count--;
+        } else if ((c = mpGetc(m)) < 0) {
+            return false;
+        }
+        if (c == static_cast<unsigned char>(pattern[matched])) {
+            if (++matched == len) break;
+            continue;
+        }
+        unsigned char body = matched ? static_cast<unsigned char>(pattern[0]) : static_cast<unsigned char>(c);
+        if (!emitBody(h, &body, 1)) return false;
+        if (matched) {
+            for (size_t i = 1; i < matched; i++) push(static_cast<unsigned char>(pattern[i]));
+            push(static_cast<unsigned char>(c));
+            matched = 0;
+        }
+    }
+    char rest[kChunk];  // still queued: back to the stream ahead of new input
+    for (size_t i = 0; i < count; i++) rest[i] = static_cast<char>(queue[(head + i) % kChunk]);
+    mpPutBack(m, rest, static_cast<int>(count));
+    return true;
+}
+
 // Searches the stream for pattern, emitting every byte before it. Returns
 // true with the pattern consumed, false when the input ends first or the hook
-// refuses a chunk. Equivalent to matching byte by byte and restarting one
-// byte after each failed partial match, but scans whole windows at a time.
+// refuses a chunk. When the pattern's first byte occurs nowhere else in it,
+// bytes returned after a failed partial match can never start a match before
+// the mismatching byte, so matching byte by byte with put-back is the same as
+// finding the first occurrence; that is done a whole window at a time.
 bool findDelimiter(mpStream* m, const char* pattern, size_t len, HandOff* h) {
+    if (memchr(pattern + 1, pattern[0], len - 1)) return findDelimiterQueued(m, pattern, len, h);
     for (;;) {
         size_t unread = mpUnread(m);
         if (unread >= len) {
@@ -203,6 +244,11 @@ cgiParseResultType decodePartBody(mpStream* m, PartFields* f) {
 
 }  // namespace
 
+void mpStart(mpStreamPtr m) {
+    m->pos = m->end = kMpHeadroom;
+    m->taken = 0;
+}
+
 long long mpOffset(const mpStream* mpp) { return mpp->taken - static_cast<long long>(mpUnread(mpp)); }
 
 int mpRead(mpStreamPtr mpp, char* buffer, int len) {
@@ -234,8 +280,10 @@ void mpPutBack(mpStreamPtr mpp, const char* data, int len) {
 
 cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, int* bodyLengthP, int first) {
     (void)outf;  // nothing is written to it: bodies go to the upload hook
-    char pattern[4 + kChunk];
-    size_t blen = strnlen(cgiMultipartBoundary, kChunk - 1);
+    // The pattern fits 1024 bytes with its NUL, as a boundary taken from the
+    // 1024-byte content type always does; a longer one set otherwise is cut.
+    char pattern[kChunk];
+    size_t blen = strnlen(cgiMultipartBoundary, kChunk - 5);
     size_t len = first ? 2 : 4;
     memcpy(pattern, "\r\n--" + (first ? 2 : 0), len);
     memcpy(pattern + len, cgiMultipartBoundary, blen);

@@ -9,26 +9,13 @@
 
 namespace {
 
-// Copies CONTENT_TYPE into cgiContentTypeData, cuts it at its first ';' and
-// points cgiMultipartBoundary at the "boundary=" parameter if one follows.
+// Copies CONTENT_TYPE into cgiContentTypeData, cut to 1023 characters, and splits it.
 void captureContentType() {
     const char* env = getenv("CONTENT_TYPE");
     size_t n = env ? strnlen(env, sizeof cgiContentTypeData - 1) : 0;
     if (n) memcpy(cgiContentTypeData, env, n);
     cgiContentTypeData[n] = '\0';
-    cgiContentType = cgiContentTypeData;
-    cgiMultipartBoundary = cgiEmptyString;
-    for (char* p = strchr(cgiContentTypeData, ';'); p; p = strchr(p, ';')) {
-        *p++ = '\0';
-        while (cgiIsSpace(*p)) p++;
-        if (cgiStrBeginsNc(p, "boundary=")) {
-            cgiMultipartBoundary = p + 9;
-            char* q = cgiMultipartBoundary;
-            while (*q && !cgiIsSpace(*q)) q++;
-            *q = '\0';
-            break;
-        }
-    }
+    cgiSplitContentType();
 }
 
 // Leading decimal number of CONTENT_LENGTH, 0 when unset or not numeric.
@@ -85,6 +72,9 @@ int cgiRunRequest(void) {
 
     cgiFreeEntries();
     cgiIn = stdin;
+    // The decoders read in large blocks of their own; unbuffered, stdin then
+    // never takes a byte beyond the body from the web server's pipe.
+    setvbuf(stdin, nullptr, _IONBF, 0);
     cgiOut = stdout;
     cgiRestored = 0;
     if (cgiOnInit() < 0) {
