@@ -18,13 +18,26 @@ const SHOTS = process.env.ZEL_SHOT_DIR;
 const CHROMIUM = process.env.ZEL_CHROMIUM || '/usr/bin/chromium';
 const PAGE_TIMEOUT_MS = 15000;
 
-// Users of the simulator's built-in configuration, with what their level
-// gives them under its security settings (front_panel 3, covert 2).
+// The device as every test starts from it (each test puts back what it
+// changes): 16 channels, analog cameras 3 and 7 covert, covert cameras for
+// levels 0 and 1, the front panel for level 0 only, m/d/y 24-hour time.
+const CHANNELS = 16;
+const COVERT_DEFAULT = [3, 7];
+const BASELINE = {
+  'model.channels': CHANNELS,
+  'security.covert': 2,
+  'security.front_panel': 3,
+  'time.date_format': 0,
+  'time.time_format': 0,
+};
+for (let c = 1; c <= CHANNELS; c++) BASELINE[`camera.analog.${c}.covert`] = COVERT_DEFAULT.includes(c) ? 1 : 0;
+
+// Two users of the simulator's user table, with what their level gives them
+// under the baseline.
 const ADMIN = { name: 'admin', level: 0, frontPanel: true, covert: true };
 const OPERATOR = { name: 'operator', level: 2, frontPanel: false, covert: false };
 const USERS = [ADMIN, OPERATOR];
-const CHANNELS = 16;
-const COVERT_DEFAULT = [3, 7]; // analog cameras flagged covert by default
+const USER_RECORDS = 25;
 
 let browser;
 let userDataDir;
@@ -44,6 +57,16 @@ async function withSettings(settings, fn) {
   } finally {
     for (const [k, v] of old) dvrsim('set', k, v);
   }
+}
+
+// The level of the first enabled user record of that name, or undefined.
+// A record reads "name password level enable".
+function enabledLevelOf(name) {
+  for (let i = 1; i <= USER_RECORDS; i++) {
+    const [user, , level, enable] = dvrsim('get', `user.${i}`).split(/\s+/);
+    if (user === name && enable === '1') return Number(level);
+  }
+  return undefined;
 }
 
 // True for the icon that the browser asks for on its own: the pages name no
@@ -159,6 +182,9 @@ async function screenshot(page, name) {
 before(async () => {
   assert.ok(BASE && DVRSIM && SHOTS, 'run through scripts/browser-test.sh');
   passwords = new Map(dvrsim('users').split('\n').map((l) => l.split(':')));
+  for (const [k, v] of Object.entries(BASELINE)) dvrsim('set', k, String(v));
+  assert.deepEqual(USERS.map((u) => enabledLevelOf(u.name)), USERS.map((u) => u.level),
+    'levels of the test users in the user table');
   userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-chromium-'));
   browser = await puppeteer.launch({
     executablePath: CHROMIUM,
