@@ -1,8 +1,14 @@
 // Zelbrowser_page.cpp - the two page writers: copy a template in 255-byte
 // pieces to the response, replacing each piece that carries a marker by
 // generated script lines or HTML.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "Zelbrowser.h"
 #include "cgi_request.h"
@@ -23,6 +29,36 @@ const char* currentDtFormat(void) {
 
 namespace {
 
+// Template bytes are read in blocks of this size; a piece is at most
+// kPieceMax bytes, the most a 256-byte line buffer holds.
+constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kPieceMax = 255;
+
+// Response text made of literal pieces and decimal numbers, written to the
+// response stream without format parsing (the page is written per request).
+class Out {
+ public:
+  explicit Out(FILE* f) : f_(f) {}
+  Out& operator<<(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), f_);
+    return *this;
+  }
+  Out& operator<<(int value) {
+    char digits[12];
+    char* p = digits + sizeof digits;
+    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    do {
+      *--p = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--p = '-';
+    return *this << std::string_view(p, static_cast<size_t>(digits + sizeof digits - p));
+  }
+
+ private:
+  FILE* f_;
+};
+
 // What a page's generated lines are made of.
 struct PageValues {
   unsigned char frontpanel_access;   // 1: user may use front-panel functions
@@ -33,71 +69,76 @@ struct PageValues {
   long time;                         // playback second of the day
 };
 
-using Writer = void (*)(FILE* out, const PageValues& v);
+using Writer = void (*)(Out& out, const PageValues& v);
 
 // A marker text and what replaces the piece that carries it; the first rule
 // whose marker a piece contains wins.
 struct MarkerRule {
-  const char* marker;
+  std::string_view marker;
   Writer write;
 };
 
 // Connection lines shared by both pages: ports, passcode, covert access.
-void writeConnection(FILE* out, const PageValues& v) {
+void writeConnection(Out& out, const PageValues& v) {
   const network_advanced_setting& adv = netSetting.ip_advanced;
   char pass[5] = {};
   std::memcpy(pass, netSetting.ip_settings.ethernet_password, 4);
-  std::fprintf(out, "\t\tg_conn_port=\"%d\";\n", adv.listen_port);
-  std::fprintf(out, "\t\tm_port=%d;\n", adv.tcp_control_port);
-  std::fprintf(out, "\t\tg_conn_pass=\"%s\";\n", pass);
-  std::fprintf(out, "\t\tg_covert_access=%d;\n", v.covert_access);
+  out << "\t\tg_conn_port=\"" << adv.listen_port << "\";\n"
+      << "\t\tm_port=" << adv.tcp_control_port << ";\n"
+      << "\t\tg_conn_pass=\"" << std::string_view(pass) << "\";\n"
+      << "\t\tg_covert_access=" << v.covert_access << ";\n";
 }
 
-void writeLanguage(FILE* out, const PageValues&) {
-  std::fprintf(out, "<script src='language/%d.js' type='text/javascript'></script>\n", language);
+void writeLanguage(Out& out, const PageValues&) {
+  out << "<script src='language/" << language << ".js' type='text/javascript'></script>\n";
 }
 
-void writeLiveInformation(FILE* out, const PageValues& v) {
+void writeDtFormat(Out& out) {
+  out << "\t\tdt_format = \"" << std::string_view(currentDtFormat()) << "\";\n";
+}
+
+void writeLiveInformation(Out& out, const PageValues& v) {
   writeConnection(out, v);
-  std::fprintf(out, "\t\tg_frontpanel_access=%d;\n", v.frontpanel_access);
-  std::fprintf(out, "\t\ttop.m_CameraCount=%d;\n", g_channelAmt);
-  std::fprintf(out, "\t\ttop.m_ModelName=%d;\n", g_model);
-  std::fprintf(out, "\t\ttop.m_pType=%d;\n", g_brand);
-  std::fprintf(out, "\t\ttop.logType(%d);\n", g_model);
-  std::fprintf(out, "\t\tdt_format = \"%s\";\n", currentDtFormat());
+  out << "\t\tg_frontpanel_access=" << v.frontpanel_access << ";\n"
+      << "\t\ttop.m_CameraCount=" << g_channelAmt << ";\n"
+      << "\t\ttop.m_ModelName=" << g_model << ";\n"
+      << "\t\ttop.m_pType=" << g_brand << ";\n"
+      << "\t\ttop.logType(" << g_model << ");\n";
+  writeDtFormat(out);
   for (int i = 0; i < ZEL_COVERT_CAMERAS; ++i)
-    std::fprintf(out, "\t\tg_covert_list[%d]=%d;\n", i, v.covert_list[i]);
+    out << "\t\tg_covert_list[" << i << "]=" << v.covert_list[i] << ";\n";
 }
 
 // Channels 1 to 4 are static in the template; 5 and up are generated.
-void writeChannels(FILE* out, const PageValues&) {
+void writeChannels(Out& out, const PageValues&) {
   for (int i = 4; i < g_channelAmt; ++i)
-    std::fprintf(out,
-                 "\t\t<td>\n\t\t<table cellspacing=0 width=25px height=70px "
-                 "style='font-size:7pt;color: #888888'>\n\t\t<tr>\n\t\t<td>\n\t\t%d\n"
-                 "\t\t</td>\n\t\t</tr>\n\t\t<tr height=25px>\n\t\t<td align=center>\n"
-                 "\t\t<img src='images/Channels/sNone.jpg' border=0 name='rImage' "
-                 "onclick='switch_cam(%d)'>\n\t\t</td>\n\t\t</tr>\n\t\t<tr>\n\t\t<td>\n"
-                 "\t\t&nbsp;\n\t\t</td>\n\t\t</tr>\n\t\t</table>\n\t\t</td>\n",
-                 i + 1, i);
+    out << "\t\t<td>\n\t\t<table cellspacing=0 width=25px height=70px "
+           "style='font-size:7pt;color: #888888'>\n\t\t<tr>\n\t\t<td>\n\t\t"
+        << i + 1
+        << "\n\t\t</td>\n\t\t</tr>\n\t\t<tr height=25px>\n\t\t<td align=center>\n"
+           "\t\t<img src='images/Channels/sNone.jpg' border=0 name='rImage' "
+           "onclick='switch_cam("
+        << i
+        << ")'>\n\t\t</td>\n\t\t</tr>\n\t\t<tr>\n\t\t<td>\n"
+           "\t\t&nbsp;\n\t\t</td>\n\t\t</tr>\n\t\t</table>\n\t\t</td>\n";
 }
 
-void writePlaybackInformation(FILE* out, const PageValues& v) {
+void writePlaybackInformation(Out& out, const PageValues& v) {
   const int sec = static_cast<int>(v.time % 60);
   const int min = static_cast<int>(((v.time - sec) / 60) % 60);
   const int hour = static_cast<int>((v.time - sec - 60 * min) / 3600);
-  std::fprintf(out, "\t\tm_cam=%d\n", v.cam - 1);
-  std::fprintf(out, "\t\tm_year=%d\n", static_cast<int>(v.day >> 9) + 2000);
-  std::fprintf(out, "\t\tm_month=%d\n", static_cast<int>((v.day >> 5) & 0xF));
-  std::fprintf(out, "\t\tm_date=%d\n", static_cast<int>(v.day & 0x1F));
-  std::fprintf(out, "\t\tm_hour=%d\n", hour);
-  std::fprintf(out, "\t\tm_min=%d\n", min);
-  std::fprintf(out, "\t\tm_sec=%d\n", sec);
+  out << "\t\tm_cam=" << v.cam - 1 << "\n"
+      << "\t\tm_year=" << static_cast<int>(v.day >> 9) + 2000 << "\n"
+      << "\t\tm_month=" << static_cast<int>((v.day >> 5) & 0xF) << "\n"
+      << "\t\tm_date=" << static_cast<int>(v.day & 0x1F) << "\n"
+      << "\t\tm_hour=" << hour << "\n"
+      << "\t\tm_min=" << min << "\n"
+      << "\t\tm_sec=" << sec << "\n";
   writeConnection(out, v);
-  std::fprintf(out, "\t\tm_CameraCount=%d;\n", g_channelAmt);
-  std::fprintf(out, "\t\tm_ModelName=%d;\n", g_model);
-  std::fprintf(out, "\t\ttop.m_pType=%d;\n", g_brand);
-  std::fprintf(out, "\t\tdt_format = \"%s\";\n", currentDtFormat());
+  out << "\t\tm_CameraCount=" << g_channelAmt << ";\n"
+      << "\t\tm_ModelName=" << g_model << ";\n"
+      << "\t\ttop.m_pType=" << g_brand << ";\n";
+  writeDtFormat(out);
 }
 
 constexpr MarkerRule kLiveRules[] = {
@@ -111,30 +152,82 @@ constexpr MarkerRule kPlaybackRules[] = {
     {"<!-- Language -->", writeLanguage},
 };
 
+// The rule whose marker `text` carries, or null. Every marker is an HTML
+// comment, so text without one is passed over with a single search.
 template <size_t N>
-const MarkerRule* findRule(const MarkerRule (&rules)[N], const char* piece) {
+const MarkerRule* findRule(const MarkerRule (&rules)[N], std::string_view text) {
+  if (text.find("<!--") == std::string_view::npos) return nullptr;
   for (const MarkerRule& rule : rules)
-    if (std::strstr(piece, rule.marker)) return &rule;
+    if (text.find(rule.marker) != std::string_view::npos) return &rule;
   return nullptr;
 }
 
-// Copies template `file` to the response under `rules`. A marker split
-// across two pieces of a long line is not seen, by design of the format.
+// Reads until `len` bytes are in or the file ends; the count read (a read
+// error ends the template like its end does).
+size_t readFull(int fd, char* to, size_t len) {
+  size_t got = 0;
+  while (got < len) {
+    const ssize_t n = read(fd, to + got, len - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+// Copies the pieces of one block, [0, have), to the response under `rules`;
+// returns where the incomplete piece left for the next block starts. Runs
+// of unchanged pieces leave in one write. A piece's text ends at its first
+// NUL byte, as it would for a C string.
+template <size_t N>
+size_t copyBlock(const char* buf, size_t have, bool eof, const MarkerRule (&rules)[N],
+                 Out& out, const PageValues& v) {
+  size_t pos = 0;
+  size_t run = 0;  // start of the pending unchanged run, which ends at pos
+  while (pos < have) {
+    const size_t avail = std::min(have - pos, kPieceMax);
+    const void* nl = std::memchr(buf + pos, '\n', avail);
+    if (!nl && avail < kPieceMax && !eof) break;
+    const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - (buf + pos)) + 1 : avail;
+    const std::string_view piece(buf + pos, len);
+    const std::string_view text = piece.substr(0, piece.find('\0'));
+    const MarkerRule* rule = findRule(rules, text);
+    if (rule || text.size() != len) {
+      out << std::string_view(buf + run, pos - run);
+      if (rule)
+        rule->write(out, v);
+      else
+        out << text;
+      run = pos + len;
+    }
+    pos += len;
+  }
+  out << std::string_view(buf + run, pos - run);
+  return pos;
+}
+
+// Copies template `file` to the response in pieces of at most 255 bytes
+// (a line, or the next 255 bytes of a longer one), replacing each piece
+// that carries a marker. A marker split across two pieces is not seen.
 template <size_t N>
 int copyTemplate(const char* file, const MarkerRule (&rules)[N], const PageValues& v) {
-  FILE* in = std::fopen(file, "r");
-  if (!in) {
+  const int fd = open(file, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     std::fprintf(stderr, "%s file not found !\n", file);
     return -1;
   }
-  char piece[256];
-  while (std::fgets(piece, sizeof piece, in)) {
-    if (const MarkerRule* rule = findRule(rules, piece))
-      rule->write(cgiOut, v);
-    else
-      std::fputs(piece, cgiOut);
+  static char buf[kBlock];
+  Out out(cgiOut);
+  size_t kept = 0;
+  for (bool eof = false; !eof;) {
+    const size_t got = readFull(fd, buf + kept, sizeof buf - kept);
+    eof = got < sizeof buf - kept;
+    const size_t have = kept + got;
+    const size_t done = copyBlock(buf, have, eof, rules, out, v);
+    kept = have - done;
+    std::memmove(buf, buf + done, kept);
   }
-  std::fclose(in);
+  close(fd);
   return 0;
 }
 

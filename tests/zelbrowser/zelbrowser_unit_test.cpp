@@ -123,7 +123,7 @@ class PageWriter : public ::testing::Test {
   static void writeFile(const char* name, const std::string& text) {
     FILE* f = std::fopen(name, "w");
     ASSERT_NE(f, nullptr);
-    std::fputs(text.c_str(), f);
+    std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
   }
   static std::string response() {
@@ -175,6 +175,7 @@ TEST_F(PageWriter, LiveMarkersReplaceWholePiece) {
       {"language wins over channels", "<!-- Channels --><!-- Language -->\n", lang},
       {"marker split across pieces", longPad + "<!-- Language -->\n", longPad + "<!-- Language -->\n"},
       {"last line without newline", "end", "end"},
+      {"text ends at a NUL byte", std::string("ab\0<!-- Language -->\ncd\n", 24), "abcd\n"},
   };
   for (const MarkerCase& c : cases) {
     writeFile("ZelBrowser.htm", c.line);
@@ -183,6 +184,31 @@ TEST_F(PageWriter, LiveMarkersReplaceWholePiece) {
     EXPECT_EQ(live(), 0) << c.name;
     EXPECT_EQ(response(), c.expected) << c.name;
   }
+}
+
+// Templates larger than one read: pieces, markers and long lines that
+// straddle the reader's internal blocks come out as from a small file.
+TEST_F(PageWriter, LargeTemplateAcrossReadBlocks) {
+  const std::string lang = "<script src='language/0.js' type='text/javascript'></script>\n";
+  const std::string line = std::string(99, 'a') + "\n";
+  const std::string longLine = std::string(1000, 'b') + "\n";
+  const std::string longWithMarker = std::string(510, 'c') + "<!-- Language -->" + std::string(40, 'd') + "\n";
+  std::string in, expected;
+  for (int i = 0; i < 700; ++i) {  // about 70 KiB each time round
+    in += line;
+    expected += line;
+  }
+  for (int round = 0; round < 3; ++round) {
+    in += longLine + "<!-- Language -->\n" + longWithMarker;
+    expected += longLine + lang + std::string(510, 'c') + lang;
+    for (int i = 0; i < 700 + round; ++i) {
+      in += line;
+      expected += line;
+    }
+  }
+  writeFile("ZelBrowser.htm", in);
+  EXPECT_EQ(live(), 0);
+  EXPECT_EQ(response(), expected);
 }
 
 TEST_F(PageWriter, LiveInformationBlockWinsOverOtherMarkers) {

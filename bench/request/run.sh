@@ -1,0 +1,84 @@
+#!/bin/bash
+# Cost of one live-view request of zelbrowser.cgi against the simulator,
+# beside a minimal static C program (minimal.c) that prints a page of the
+# same size, in the same run: instructions executed (callgrind, exact) and
+# requests per second through lighttpd with basic authentication (wrk,
+# loopback inside a private network namespace).
+# Usage: bench/request/run.sh [BUILD_DIR] [SECONDS]
+#   BUILD_DIR  release build holding cgi/zelbrowser.cgi and the simulator
+#              (default build-bench, configured and built when missing)
+#   SECONDS    length of each wrk run (default 3)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${1:-$root/build-bench}
+secs=${2:-3}
+
+if [ -z "${ZEL_BENCH_INNER:-}" ]; then
+  if [ ! -x "$build/cgi/zelbrowser.cgi" ] || [ ! -x "$build/simulator/dvrsim/dvrsim" ]; then
+    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" --target zelbrowser.cgi dvrsim -j2 >/dev/null
+  fi
+  build=$(cd "$build" && pwd)
+  ZEL_BENCH_INNER=1 exec unshare --net --fork -- "$root/scripts/ns-run" "$0" "$build" "$secs"
+fi
+
+ip link set lo up
+port=8080
+dvrsim=$build/simulator/dvrsim/dvrsim
+run=$(mktemp -d /tmp/zel-bench.XXXXXX)
+simpid=
+cleanup() {
+  "$root/scripts/webserver.sh" stop "$run" >/dev/null 2>&1 || true
+  [ -z "$simpid" ] || { kill "$simpid" 2>/dev/null; wait "$simpid" 2>/dev/null || true; }
+  rm -rf "$run"
+}
+trap cleanup EXIT
+
+"$dvrsim" run --replace >"$run/dvrsim.log" 2>&1 &
+simpid=$!
+for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
+"$root/scripts/webserver.sh" start "$build" "$port" "$run"
+docroot=$run/htdocs
+
+# One request exactly as the web server starts it: in the page folder.
+cgi_env=(env -i REQUEST_METHOD=GET REMOTE_USER=admin AUTH_TYPE=Basic QUERY_STRING=
+         GATEWAY_INTERFACE=CGI/1.1 SERVER_PROTOCOL=HTTP/1.1)
+page_bytes=$(cd "$docroot" && "${cgi_env[@]}" "$build/cgi/zelbrowser.cgi" | tail -c +28 | wc -c)
+[ "$page_bytes" -gt 1000 ] || { echo "run.sh: the viewer wrote no page" >&2; exit 1; }
+gcc -O2 -static -DPAGE_BYTES="$page_bytes" -o "$run/minimal.cgi" "$here/minimal.c"
+ln -s "$run/minimal.cgi" "$docroot/minimal.cgi"
+
+# Instructions of one request (callgrind's total Ir, start-up included).
+instructions() {
+  (cd "$docroot" && "${cgi_env[@]}" valgrind --tool=callgrind \
+     --callgrind-out-file="$run/callgrind.$2" "$1" >/dev/null 2>"$run/valgrind.$2")
+  sed -n 's/.*Collected : \([0-9]*\).*/\1/p' "$run/valgrind.$2"
+}
+
+# Requests per second of one wrk run.
+rate() {
+  wrk -t1 -c4 -d"${secs}s" -H "Authorization: Basic $(printf admin:admin | base64)" \
+    "http://127.0.0.1:$port/$1" | sed -n 's/^Requests\/sec: *\([0-9.]*\)/\1/p'
+}
+
+ir_zel=$(instructions "$build/cgi/zelbrowser.cgi" zel)
+ir_min=$(instructions "$run/minimal.cgi" min)
+# Interleaved, two runs each, so a burst of other load hits both alike.
+r_min1=$(rate minimal.cgi); r_zel1=$(rate zelbrowser.cgi)
+r_min2=$(rate minimal.cgi); r_zel2=$(rate zelbrowser.cgi)
+
+awk -v bytes="$page_bytes" -v iz="$ir_zel" -v im="$ir_min" \
+    -v z1="$r_zel1" -v z2="$r_zel2" -v m1="$r_min1" -v m2="$r_min2" 'BEGIN {
+  rz = (z1 + z2) / 2; rm = (m1 + m2) / 2
+  printf "page body bytes        %d\n", bytes
+  printf "%-22s %14s %14s\n", "", "zelbrowser.cgi", "minimal.cgi"
+  printf "%-22s %14d %14d\n", "instructions/request", iz, im
+  printf "%-22s %14.0f %14.0f\n", "requests/s (mean)", rz, rm
+  printf "%-22s %14s %14s\n", "requests/s (runs)", z1 " " z2, m1 " " m2
+  printf "instructions ratio     %.2f x  (goal <= 4)\n", iz / im
+  printf "requests/s ratio       %.0f %%   (goal >= 80)\n", 100 * rz / rm
+}'
+if [ -n "${ZEL_BENCH_KEEP:-}" ]; then
+  cp "$run/callgrind.zel" "$run/callgrind.min" "$ZEL_BENCH_KEEP/"
+fi
