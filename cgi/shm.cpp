@@ -212,34 +212,37 @@ extern "C" int remove_sem(key_t key) {
   return 0;
 }
 
-extern "C" int down(int semid, int sem_num) {
+namespace {
+
+// One blocking operation with undo: the trace line (above 8, `trace` takes
+// the semaphore number) and, on failure, `failure` at threshold `fail_min`.
+// Returns 0, or -1 with the semaphore unchanged.
+int logged_step(int semid, int sem_num, short op, const char* trace, int fail_min,
+                const char* failure) {
   assert(sem_num >= 0);
-  DB_ABOVE(8, kSection, "semaphore down, num: %d", sem_num);
-  if (sem_step(semid, sem_num, -1, kUndo) == -1) {
-    DB_ABOVE(kAlways, kSection, "Failed semaphore down operation");
+  DB_ABOVE(8, kSection, trace, sem_num);
+  if (sem_step(semid, sem_num, op, kUndo) == -1) {
+    DB_ABOVE(fail_min, kSection, "%s", failure);
     return -1;
   }
   return 0;
+}
+
+}  // namespace
+
+extern "C" int down(int semid, int sem_num) {
+  return logged_step(semid, sem_num, -1, "semaphore down, num: %d", kAlways,
+                     "Failed semaphore down operation");
 }
 
 extern "C" int up(int semid, int sem_num) {
-  assert(sem_num >= 0);
-  DB_ABOVE(8, kSection, "semaphore up, num: %d", sem_num);
-  if (sem_step(semid, sem_num, 1, kUndo) == -1) {
-    DB_ABOVE(kAlways, kSection, "Failed semaphore up operation");
-    return -1;
-  }
-  return 0;
+  return logged_step(semid, sem_num, 1, "semaphore up, num: %d", kAlways,
+                     "Failed semaphore up operation");
 }
 
 extern "C" int semWait(int semid, int sem_num) {
-  assert(sem_num >= 0);
-  DB_ABOVE(8, kSection, "semaphore wait for zero, num: %d", sem_num);
-  if (sem_step(semid, sem_num, 0, kUndo) == -1) {
-    DB_ABOVE(2, kSection, "Failed semaphore wait operation");
-    return -1;
-  }
-  return 0;
+  return logged_step(semid, sem_num, 0, "semaphore wait for zero, num: %d", 2,
+                     "Failed semaphore wait operation");
 }
 
 extern "C" int downNB(int semid, int sem_num) {
