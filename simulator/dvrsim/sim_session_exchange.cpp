@@ -1,0 +1,129 @@
+// sim_session_exchange.cpp - the simulator's answers through the exchange
+// records of the configuration segment. Uploads: a claim is accepted (or,
+// when configured, refused) at once; a piece is announced by the uploader
+// writing its size to cur_size and a nonzero buf_id, and taken by adding it
+// to recv_size and clearing both; the upload ends (status 0) when total_size
+// bytes arrived or on cancel. DHCP requests are answered with a fixed lease;
+// the clock request moves the simulator's device clock.
+#include "sim_session_exchange.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr uint32_t kRefusalHoldSeconds = 2;  // a refusal stays visible this long
+
+// Wall seconds of the last upload event, for the refusal hold and idle end.
+uint32_t g_upload_event;
+
+data_ul_stat& upload(SimDevice& dev)
+{
+    return *reinterpret_cast<data_ul_stat*>(static_cast<unsigned char*>(dev.cfg) + CFG_UL_STAT_OFFSET);
+}
+
+cfg_rt_update_data& runtime(SimDevice& dev)
+{
+    return *reinterpret_cast<cfg_rt_update_data*>(static_cast<unsigned char*>(dev.cfg) +
+                                                  CFG_RT_UPDATE_OFFSET);
+}
+
+constexpr uint32_t ipv4(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
+{
+    return a << 24 | b << 16 | c << 8 | d;
+}
+
+// One upload notification; the caller holds the lock.
+void answer_upload(const SimSessionState& st, data_ul_stat& u)
+{
+    g_upload_event = sim_wall_seconds();
+    switch (u.status) {
+    case UL_STATUS_CLAIMED:
+        u.status = st.refuse_uploads ? UL_STATUS_REFUSED : UL_STATUS_ACCEPTED;
+        u.cancel = 0;  // a new upload starts without the last one's cancel
+        u.buf_id = 0;
+        return;
+    case UL_STATUS_ACCEPTED:
+        if (u.cancel != 0) {
+            u.status = UL_STATUS_FREE;
+            return;
+        }
+        if (u.cur_size != 0 && u.buf_id != 0) {
+            u.recv_size += u.cur_size;
+            u.cur_size = 0;
+            u.buf_id = 0;
+        }
+        if (u.total_size != 0 && u.recv_size >= u.total_size)
+            u.status = UL_STATUS_FREE;
+        return;
+    default:
+        return;
+    }
+}
+
+void answer_dhcp_setting(cfg_rt_update_data& r)
+{
+    r.ip_addr = ipv4(192, 168, 1, 50);
+    r.subnet_mask = ipv4(255, 255, 255, 0);
+    r.gateway = ipv4(192, 168, 1, 1);
+    r.primary_dns = ipv4(192, 168, 1, 1);
+    r.secondary_dns = ipv4(9, 9, 9, 9);
+    r.ip_status = RT_FLAG_ANSWERED;
+}
+
+// The lease was renewed an hour ago for a day.
+void answer_dhcp_release(const SimSessionState& st, cfg_rt_update_data& r)
+{
+    const uint32_t now = sim_device_clock(st);
+    r.dhcp_update_date = now - 3600;
+    r.dhcp_lease_exp = now - 3600 + 86400;
+    r.release_date_status = RT_FLAG_ANSWERED;
+}
+
+void set_clock(SimSessionState& st, uint32_t to)
+{
+    st.clock_offset = static_cast<int64_t>(to) - sim_wall_seconds();
+    const time_t t = to;
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", gmtime(&t));
+    fprintf(stderr, "dvrsim: device clock set to %s UTC\n", text);
+}
+
+}  // namespace
+
+bool sim_exchange_handle(SimSessionState& st, SimDevice& dev, long type)
+{
+    uint32_t new_clock = 0;
+    {
+        zel_session::SemLock lock(dev.semid);
+        switch (type) {
+        case FUP_MSG:
+            answer_upload(st, upload(dev));
+            return true;
+        case RT_MSG_DHCP_SETTING:
+            answer_dhcp_setting(runtime(dev));
+            return true;
+        case RT_MSG_DHCP_RELEASE:
+            answer_dhcp_release(st, runtime(dev));
+            return true;
+        case RT_MSG_SET_TIME:
+            new_clock = runtime(dev).cur_ts;
+            break;
+        default:
+            return false;
+        }
+    }
+    set_clock(st, new_clock);
+    return true;
+}
+
+void sim_exchange_tick(SimSessionState& st, SimDevice& dev)
+{
+    const uint32_t idle = sim_wall_seconds() - g_upload_event;
+    zel_session::SemLock lock(dev.semid);
+    data_ul_stat& u = upload(dev);
+    const bool refusal_over = u.status == UL_STATUS_REFUSED && idle >= kRefusalHoldSeconds;
+    const bool abandoned = u.status == UL_STATUS_ACCEPTED && idle > st.idle_limit;
+    if (refusal_over || abandoned)
+        u.status = UL_STATUS_FREE;
+}
