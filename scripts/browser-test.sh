@@ -9,11 +9,12 @@ set -e
 root=$(cd "$(dirname "$0")/.." && pwd)
 install=1
 shots=
+inner=
 while [ $# -gt 0 ]; do
   case $1 in
     --no-install) install=0 ;;
     --screenshots) shots=$2; shift ;;
-    --inner) inner=1 ;;
+    --inner) inner=1 ;;  # set by the re-entry below, inside the namespaces
     -*) echo "browser-test: unknown option $1" >&2; exit 2 ;;
     *) build=$1 ;;
   esac
@@ -37,6 +38,8 @@ if [ -z "$inner" ]; then
       cmake -S "$root" -B "$build" -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
     cmake --build "$build" --target zelbrowser.cgi dvrsim -j2
   fi
+  [ -d "$root/tests/browser/node_modules/puppeteer-core" ] ||
+    { echo "browser-test: no browser driver: (cd tests/browser && npm ci)" >&2; exit 1; }
   mkdir -p "$shots"
   shots=$(cd "$shots" && pwd)
   exec unshare --net --fork -- "$root/scripts/ns-run" \
@@ -74,5 +77,12 @@ done
 "$root/scripts/webserver.sh" start "$build" "$port" "$rundir"
 
 cd "$root/tests/browser"
+status=0
 ZEL_URL=http://127.0.0.1:$port ZEL_DVRSIM=$dvrsim ZEL_SHOT_DIR=$shots \
-  timeout 300 node --test --test-timeout=120000 viewer.test.js
+  timeout 300 node --test --test-timeout=120000 viewer.test.js || status=$?
+if [ $status -ne 0 ]; then
+  # What the program and the simulator said on standard error, for the failure.
+  echo "== web server error log (CGI standard error)"; tail -n 40 "$rundir/error.log"
+  echo "== simulator log"; tail -n 40 "$rundir/dvrsim.log"
+fi
+exit $status
