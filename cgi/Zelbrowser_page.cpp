@@ -34,13 +34,26 @@ namespace {
 constexpr size_t kBlock = 64 * 1024;
 constexpr size_t kPieceMax = 255;
 
-// Response text made of literal pieces and decimal numbers, written to the
-// response stream without format parsing (the page is written per request).
+// Response text made of literal pieces and decimal numbers, gathered in a
+// buffer of its own and handed to the response stream in large writes
+// (the page is written once per request, from many small pieces).
 class Out {
  public:
   explicit Out(FILE* f) : f_(f) {}
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
+  ~Out() { flush(); }
+
   Out& operator<<(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), f_);
+    if (text.size() > sizeof buf_ - used_) {
+      flush();
+      if (text.size() > sizeof buf_) {
+        std::fwrite(text.data(), 1, text.size(), f_);
+        return *this;
+      }
+    }
+    std::memcpy(buf_ + used_, text.data(), text.size());
+    used_ += text.size();
     return *this;
   }
   Out& operator<<(int value) {
@@ -56,7 +69,14 @@ class Out {
   }
 
  private:
+  void flush() {
+    std::fwrite(buf_, 1, used_, f_);
+    used_ = 0;
+  }
+
   FILE* f_;
+  char buf_[4096];
+  size_t used_ = 0;
 };
 
 // What a page's generated lines are made of.
@@ -184,13 +204,14 @@ size_t copyBlock(const char* buf, size_t have, bool eof, const MarkerRule (&rule
                  Out& out, const PageValues& v) {
   size_t pos = 0;
   size_t run = 0;  // start of the pending unchanged run, which ends at pos
+  const bool hasNul = std::memchr(buf, '\0', have) != nullptr;
   while (pos < have) {
     const size_t avail = std::min(have - pos, kPieceMax);
     const void* nl = std::memchr(buf + pos, '\n', avail);
     if (!nl && avail < kPieceMax && !eof) break;
     const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - (buf + pos)) + 1 : avail;
     const std::string_view piece(buf + pos, len);
-    const std::string_view text = piece.substr(0, piece.find('\0'));
+    const std::string_view text = hasNul ? piece.substr(0, piece.find('\0')) : piece;
     const MarkerRule* rule = findRule(rules, text);
     if (rule || text.size() != len) {
       out << std::string_view(buf + run, pos - run);

@@ -1,19 +1,23 @@
-/* minimal.c - the smallest CGI program that answers like the viewer: one
- * content-type header and a page of PAGE_BYTES bytes, in one write. The
- * request benchmark measures zelbrowser.cgi against it. */
+/* minimal.c - the smallest CGI program that answers like the viewer: the
+ * content-type header and the viewer's own page, embedded at build time
+ * (PAGE_FILE), in one write. The request benchmark measures zelbrowser.cgi
+ * against it. */
 #include <stdio.h>
-#include <string.h>
 
-#ifndef PAGE_BYTES
-#error "build with -DPAGE_BYTES=<size of the viewer's page body>"
+#ifndef PAGE_FILE
+#error "build with -DPAGE_FILE='\"path of the page body\"'"
 #endif
 
-static char page[PAGE_BYTES];
+extern const char page[], page_end[];
+__asm__(".section .rodata\n"
+        ".global page\npage:\n"
+        ".incbin \"" PAGE_FILE "\"\n"
+        ".global page_end\npage_end:\n"
+        ".previous\n");
 
 int main(void)
 {
-    memset(page, 'x', sizeof page);
     fputs("Content-type: text/html\r\n\r\n", stdout);
-    fwrite(page, 1, sizeof page, stdout);
+    fwrite(page, 1, (size_t)(page_end - page), stdout);
     return 0;
 }
