@@ -52,8 +52,8 @@ void arm_timeout(unsigned seconds, const char* command)
 int usage()
 {
     fputs("usage: dvrsession [--timeout SECONDS] COMMAND [OPTIONS]\n"
-          "  search [--from T (default: 6 hours ago)] [--to T] [--cameras MAP] [--alarms MAP] [--events MAP]\n"
-          "         [--text TEXT] [--motion MAP] [--visits N]\n"
+          "  search [--from T] [--to T] [--cameras MAP] [--alarms MAP] [--events MAP]\n"
+          "         [--text TEXT] [--motion MAP] [--visits N]   (from: 6 hours ago)\n"
           "  map [--conn ID] [--op N] [--zoom N] [--target COLUMN]\n"
           "  upload --size BYTES [--piece BYTES] [--cancel-after BYTES]\n"
           "  upload-status | upload-cancel\n"

@@ -1,0 +1,222 @@
+// session_sim_test.cpp - the simulator's session services answering the
+// library's real calls: a search filled over several refreshes, disk maps
+// zoomed in and out, uploads fed and cancelled, DHCP data, the clock, and
+// the freeing of stale and finished slots.
+#include "session_fixture.h"
+
+#include "sim_session_diskmap.h"
+#include "sim_session_exchange.h"
+#include "sim_session_search.h"
+
+namespace session_test {
+namespace {
+
+class SimulatorTest : public SessionTest {
+public:
+    void SetUp() override
+    {
+        SessionTest::SetUp();
+        st.sch = sch;
+        st.da = da;
+        dev = SimDevice{cfg, semid, msgid};
+        sim_search_reset();
+        sim_diskmap_reset();
+    }
+
+    bool handle(const Msg& m)
+    {
+        return sim_search_handle(st, dev, m.type, m.payload) ||
+               sim_diskmap_handle(st, dev, m.type, m.payload) ||
+               sim_exchange_handle(st, dev, m.type);
+    }
+
+    // Answers everything waiting on the queue, in order.
+    void serve_queue()
+    {
+        for (const Msg& m : drain())
+            EXPECT_TRUE(handle(m)) << m.type;
+    }
+
+    void start_simulated_service()
+    {
+        start_service([this](const Msg& m) { handle(m); });
+    }
+
+    SimSessionState st;
+    SimDevice dev{};
+};
+
+TEST_F(SimulatorTest, SearchFillsOverSeveralRefreshesThenFreesItsSlot)
+{
+    sch_shm local{};
+    local.camera_map = 1u << 3;
+    int slot = sch_update(sch, semid, msgid, 0, &local);
+    ASSERT_EQ(slot, 0);
+    serve_queue();
+    std::vector<unsigned> progress;
+    for (int visit = 0; visit < 10 && slot >= 0; ++visit) {
+        slot = sch_update(sch, semid, msgid, 1, &local);
+        serve_queue();
+        progress.push_back(local.sch_progress);
+        EXPECT_LE(local.sch_prev_result_num, local.sch_result_num);
+    }
+    EXPECT_EQ(slot, -1);
+    EXPECT_EQ(progress, (std::vector<unsigned>{25, 50, 75, 100}));
+    EXPECT_EQ(local.sch_end, 1);
+    EXPECT_EQ(local.sch_stop, 1);
+    EXPECT_EQ(local.sch_result_num, 7u * 48u);  // camera 3, every half hour for a week
+    for (uint32_t i = 0; i < local.sch_result_num; ++i)
+        ASSERT_EQ(local.results[i].camera_map, 1u << 3);
+    EXPECT_EQ(sch_slot(0)->web_user, 0u);  // the final cancel freed it
+}
+
+TEST_F(SimulatorTest, MotionSearchLooksOnlyAtChosenAreas)
+{
+    for (uint16_t row : {uint16_t{0}, uint16_t{0xffff}}) {
+        sch_shm local{};
+        local.mt_filter.cameramap = 1u << 2;
+        for (int r = 0; r < 16; ++r)
+            local.mt_filter.grid[2].info[r] = row;
+        int slot = sch_update(sch, semid, msgid, 0, &local);
+        while (slot >= 0) {
+            serve_queue();
+            slot = sch_update(sch, semid, msgid, 1, &local);
+        }
+        serve_queue();
+        EXPECT_EQ(local.sch_result_num == 0, row == 0);
+        for (uint32_t i = 0; i < local.sch_result_num; ++i) {
+            EXPECT_EQ(local.results[i].camera_map, 1u << 2);
+            EXPECT_NE(local.results[i].name_flags & 2, 0);
+        }
+    }
+}
+
+TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed)
+{
+    const uint32_t now = sim_wall_seconds();
+    const struct {
+        uint32_t age;  // seconds since the last visit; 0 = never stamped
+        bool finished;
+        bool freed;
+    } cases[] = {{100, false, true}, {5, false, false}, {20, true, true},
+                 {5, true, false},   {0, false, false}};
+    for (int i = 0; i < 5; ++i) {
+        sch_slot(i)->web_user = 10 + i;
+        sch_slot(i)->sch_access_ts = cases[i].age ? now - cases[i].age : 0;
+        sch_slot(i)->sch_end = sch_slot(i)->sch_stop = cases[i].finished;
+        da_slot(i)->conn_id = 10 + i;
+        da_slot(i)->access_ts = cases[i].age ? now - cases[i].age : 0;
+    }
+    sim_search_tick(st, dev);
+    sim_diskmap_tick(st, dev);
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sch_slot(i)->web_user == 0, cases[i].freed);
+        EXPECT_EQ(da_slot(i)->conn_id == 0, cases[i].age > st.idle_limit);
+    }
+}
+
+TEST_F(SimulatorTest, DiskMapZoomsInAndOut)
+{
+    const struct {
+        int op, zoom, target;
+        uint8_t level;
+        uint32_t first_block, span;
+    } steps[] = {{0, 0, 0, 0, 0, 1679616},        {0, 1, 5, 1, 5 * 46656, 46656},
+                 {0, 1, 2, 2, 5 * 46656 + 2 * 1296, 1296}, {1, 0, 0, 1, 5 * 46656, 46656},
+                 {2, 0, 0, 0, 0, 1679616},        {0, 3, 35, 3, 35 * (46656 + 1296 + 36), 36}};
+    start_simulated_service();
+    da_shm local{};
+    for (const auto& s : steps) {
+        SCOPED_TRACE(testing::Message() << s.op << "/" << s.zoom);
+        local.da_map.target_pos = static_cast<uint8_t>(s.target);
+        ASSERT_EQ(da_getmap(da, semid, msgid, &local, s.op, s.zoom), 0);
+        EXPECT_EQ(local.da_map.level, s.level);
+        EXPECT_EQ(local.da_map.logical_block[0], s.first_block);
+        EXPECT_EQ(local.da_map.logical_block[36] - local.da_map.logical_block[0], s.span);
+        EXPECT_EQ(local.da_map.last, s.level == 3);
+        EXPECT_EQ(local.da_map.max_blocks, 1679616u);
+    }
+}
+
+// Announces one piece as an uploader does: size and buffer number.
+void announce(SimulatorTest& t, uint32_t size, uint32_t number)
+{
+    zel_session::SemLock lock(t.semid);
+    t.ul()->cur_size = size;
+    t.ul()->buf_id = number;
+}
+
+TEST_F(SimulatorTest, UploadIsAcceptedFedAndEnded)
+{
+    start_simulated_service();
+    ASSERT_EQ(fup_occupy(cfg, semid, msgid), FUP_ACCEPTED);
+    fup_init(cfg, semid, 1000);
+    const uint32_t pieces[] = {400, 400, 200};
+    uint32_t number = 0;
+    for (uint32_t p : pieces) {
+        announce(*this, p, ++number);
+        EXPECT_EQ(fup_tavik_recv(cfg, semid, msgid, p), 1);
+    }
+    usleep(50000);  // the last piece ends the upload
+    data_ul_stat u;
+    fup_get_status(cfg, semid, &u);
+    EXPECT_EQ(u.recv_size, 1000u);
+    EXPECT_EQ(u.status, UL_STATUS_FREE);
+}
+
+TEST_F(SimulatorTest, UploadCancelAndRefusal)
+{
+    start_simulated_service();
+    ASSERT_EQ(fup_occupy(cfg, semid, msgid), FUP_ACCEPTED);
+    fup_init(cfg, semid, 1000);
+    announce(*this, 100, 1);
+    EXPECT_EQ(fup_tavik_recv(cfg, semid, msgid, 100), 1);
+    fup_cancel(cfg, semid, msgid);
+    usleep(50000);
+    EXPECT_EQ(ul()->status, UL_STATUS_FREE);
+    EXPECT_EQ(ul()->recv_size, 100u);
+    stop_service();
+
+    st.refuse_uploads = true;
+    start_simulated_service();
+    EXPECT_EQ(fup_occupy(cfg, semid, msgid), FUP_REFUSED);
+    EXPECT_EQ(ul()->cancel, 0u);  // the last upload's cancel does not carry over
+}
+
+TEST_F(SimulatorTest, DhcpAnswersAndClock)
+{
+    start_simulated_service();
+    cfg_rt_update_data d;
+    ASSERT_EQ(get_dhcp_setting(cfg, semid, msgid, &d), 0);
+    EXPECT_EQ(d.ip_addr, 0xC0A80132u);
+    EXPECT_EQ(d.subnet_mask, 0xFFFFFF00u);
+    set_system_time(cfg, semid, msgid, 1000000000u);
+    ASSERT_EQ(get_dhcp_release(cfg, semid, msgid, &d), 0);
+    // Renewed an hour before the device clock, which now runs from 10^9.
+    EXPECT_GE(d.dhcp_update_date, 1000000000u - 3600);
+    EXPECT_LE(d.dhcp_update_date, 1000000000u - 3600 + 5);
+    EXPECT_EQ(d.dhcp_lease_exp - d.dhcp_update_date, 86400u);
+}
+
+TEST_F(SimulatorTest, StartCreatesTablesAndRefusesExistingOnes)
+{
+    EXPECT_FALSE(sim_sessions_start(dev, false));
+    EXPECT_GE(get_shm_id(SCH_SHM_KEY), 0);  // a refusal removes nothing
+    ASSERT_TRUE(sim_sessions_start(dev, true));
+    const struct {
+        key_t key;
+        size_t size;
+    } tables[] = {{SCH_SHM_KEY, SCH_TABLE_SIZE}, {DA_SHM_KEY, DA_TABLE_SIZE}};
+    for (const auto& t : tables) {
+        struct shmid_ds ds;
+        ASSERT_EQ(shmctl(get_shm_id(t.key), IPC_STAT, &ds), 0);
+        EXPECT_EQ(ds.shm_segsz, t.size);
+    }
+    sim_sessions_stop(dev);
+    EXPECT_LT(get_shm_id(SCH_SHM_KEY), 0);
+    EXPECT_LT(get_shm_id(DA_SHM_KEY), 0);
+}
+
+}  // namespace
+}  // namespace session_test
