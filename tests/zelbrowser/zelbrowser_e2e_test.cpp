@@ -51,18 +51,31 @@ std::string readFile(const std::string& path) {
   return s.str();
 }
 
-// Runs a command (no shell), returns its exit status or -1.
+// The command line that runs a program of this build. In a cross build's
+// test run ZEL_EMULATOR names the emulator that runs target programs.
+std::vector<std::string> withEmulator(std::vector<std::string> args) {
+  const char* emulator = std::getenv("ZEL_EMULATOR");
+  if (emulator && *emulator) args.insert(args.begin(), emulator);
+  return args;
+}
+
+// Replaces the (forked) process by the command line `args`.
+[[noreturn]] void execArgs(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// Runs a program (no shell), returns its exit status or -1.
 int runCommand(std::vector<std::string> args, bool quiet = false) {
   const pid_t pid = fork();
   if (pid == 0) {
     const int devnull = open("/dev/null", O_WRONLY);
     dup2(devnull, 1);
     if (quiet) dup2(devnull, 2);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    execArgs(withEmulator(std::move(args)));
   }
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
@@ -103,7 +116,8 @@ bool prepareTraceDir(TraceDir t) {
   return mount("empty", "/var", "tmpfs", 0, nullptr) == 0;
 }
 
-void execCgi(const Request& r, FILE* in, FILE* out, FILE* err) {
+[[noreturn]] void execCgi(const Request& r, FILE* in, FILE* out, FILE* err) {
+  std::vector<std::string> command = withEmulator({ZEL_CGI});
   if (dup2(fileno(in), 0) < 0 || dup2(fileno(out), 1) < 0 || dup2(fileno(err), 2) < 0) _exit(126);
   if (chdir(r.cwd.c_str()) != 0 || !prepareTraceDir(r.trace)) _exit(126);
   clearenv();
@@ -118,8 +132,7 @@ void execCgi(const Request& r, FILE* in, FILE* out, FILE* err) {
   }
   if (r.contentType) setenv("CONTENT_TYPE", r.contentType, 1);
   if (r.contentLength) setenv("CONTENT_LENGTH", r.contentLength, 1);
-  execl(ZEL_CGI, ZEL_CGI, static_cast<char*>(nullptr));
-  _exit(127);
+  execArgs(std::move(command));
 }
 
 std::string slurp(FILE* f) {
@@ -258,8 +271,7 @@ class WithSimulator : public ::testing::Test {
     configPath_ = path;
     simPid_ = fork();
     if (simPid_ == 0) {
-      execl(ZEL_DVRSIM, ZEL_DVRSIM, "run", "--config", path, "--replace", static_cast<char*>(nullptr));
-      _exit(127);
+      execArgs(withEmulator({ZEL_DVRSIM, "run", "--config", path, "--replace"}));
     }
     ASSERT_GT(simPid_, 0);
     for (int tries = 0; tries < 100; ++tries) {
