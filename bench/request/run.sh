@@ -1,7 +1,7 @@
 #!/bin/bash
 # Cost of one live-view request of zelbrowser.cgi against the simulator,
-# beside a minimal static C program (minimal.c) that prints a page of the
-# same page, in the same run: instructions executed (callgrind, exact) and
+# beside a minimal static C program (minimal.c) that prints the viewer's
+# own page, in the same run: instructions executed (callgrind, exact) and
 # requests per second through lighttpd with basic authentication (wrk,
 # loopback inside a private network namespace).
 # Usage: bench/request/run.sh [BUILD_DIR] [SECONDS]
@@ -14,31 +14,18 @@ root=$(cd "$here/../.." && pwd)
 build=${1:-$root/build-bench}
 secs=${2:-3}
 
-if [ -z "${ZEL_BENCH_INNER:-}" ]; then
+. "$root/tests/zelbrowser/site.sh"
+if [ -z "${ZEL_IN_SITE_NS:-}" ]; then
   if [ ! -x "$build/cgi/zelbrowser.cgi" ] || [ ! -x "$build/simulator/dvrsim/dvrsim" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF >/dev/null
     cmake --build "$build" --target zelbrowser.cgi dvrsim -j2 >/dev/null
   fi
   build=$(cd "$build" && pwd)
-  ZEL_BENCH_INNER=1 exec unshare --net --fork -- "$root/scripts/ns-run" "$0" "$build" "$secs"
+  site_enter "$0" "$build" "$secs"
 fi
-
-ip link set lo up
-port=8080
-dvrsim=$build/simulator/dvrsim/dvrsim
-run=$(mktemp -d /tmp/zel-bench.XXXXXX)
-simpid=
-cleanup() {
-  "$root/scripts/webserver.sh" stop "$run" >/dev/null 2>&1 || true
-  [ -z "$simpid" ] || { kill "$simpid" 2>/dev/null; wait "$simpid" 2>/dev/null || true; }
-  rm -rf "$run"
-}
-trap cleanup EXIT
-
-"$dvrsim" run --replace >"$run/dvrsim.log" 2>&1 &
-simpid=$!
-for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
-"$root/scripts/webserver.sh" start "$build" "$port" "$run"
+site_start "$build"
+port=$site_port
+run=$site_run
 docroot=$run/htdocs
 
 # One request exactly as the web server starts it: in the page folder.

@@ -1,32 +1,15 @@
 #!/bin/bash
 # The viewer behind lighttpd with basic authentication: a valid user gets a
 # 200 whose body is exactly what the program writes for that user; no or
-# wrong credentials get a 401. Runs inside scripts/ns-run (private IPC and
-# /var/www) and re-enters a private network namespace of its own, so the
-# fixed port cannot clash with anything on the machine.
+# wrong credentials get a 401. Runs in private namespaces (site.sh).
 # Usage: http_test.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/../.." && pwd)
-if [ -z "${ZEL_IN_NETNS:-}" ]; then
-  ZEL_IN_NETNS=1 exec unshare --net --fork -- "$0" "$@"
-fi
-ip link set lo up
-port=8080
-dvrsim=$build/simulator/dvrsim/dvrsim
-run=$(mktemp -d /tmp/zel-http.XXXXXX)
-simpid=
-cleanup() {
-  "$root/scripts/webserver.sh" stop "$run" >/dev/null 2>&1 || true
-  [ -z "$simpid" ] || { kill "$simpid" 2>/dev/null; wait "$simpid" 2>/dev/null || true; }
-  rm -rf "$run"
-}
-trap cleanup EXIT
-
-"$dvrsim" run --replace >"$run/dvrsim.log" 2>&1 &
-simpid=$!
-for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
-"$root/scripts/webserver.sh" start "$build" "$port" "$run"
+. "$(dirname "$0")/site.sh"
+site_enter "$0" "$@"
+site_start "$build"
+port=$site_port
+run=$site_run
 
 # Sends one HTTP/1.0 GET of the viewer, with credentials when given; prints
 # the raw response.

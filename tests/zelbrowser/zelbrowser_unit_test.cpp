@@ -138,6 +138,16 @@ class PageWriter : public ::testing::Test {
     unsigned char list[ZEL_COVERT_CAMERAS] = {};
     return showIndexHtml(fp, covert, list);
   }
+  // The values the handler would have read from the device.
+  static void setDevice(int listenPort, int controlPort, const char (&password)[6], int channels,
+                        int model, int brand) {
+    netSetting.ip_advanced.listen_port = static_cast<uint16_t>(listenPort);
+    netSetting.ip_advanced.tcp_control_port = static_cast<uint16_t>(controlPort);
+    std::memcpy(netSetting.ip_settings.ethernet_password, password, 5);
+    g_channelAmt = static_cast<unsigned char>(channels);
+    g_model = static_cast<unsigned char>(model);
+    g_brand = static_cast<unsigned char>(brand);
+  }
   static size_t count(const std::string& hay, const std::string& needle) {
     size_t n = 0;
     for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
@@ -213,12 +223,7 @@ TEST_F(PageWriter, LargeTemplateAcrossReadBlocks) {
 
 TEST_F(PageWriter, LiveInformationBlockWinsOverOtherMarkers) {
   writeFile("ZelBrowser.htm", "<!-- Language --> <!-- Channels --> <!-- information -->\n");
-  netSetting.ip_advanced.listen_port = 65535;
-  netSetting.ip_advanced.tcp_control_port = 1;
-  std::memcpy(netSetting.ip_settings.ethernet_password, "ab\0cd", 5);
-  g_channelAmt = 16;
-  g_model = 200;
-  g_brand = 7;
+  setDevice(65535, 1, "ab\0cd", 16, 200, 7);
   time_date.date_format = 1;
   time_date.time_format = 1;
   unsigned char list[ZEL_COVERT_CAMERAS] = {};
@@ -254,12 +259,7 @@ TEST_F(PageWriter, ChannelCellsFromFifthChannel) {
 TEST_F(PageWriter, PlaybackKeepsLiveOnlyMarkers) {
   writeFile("Playback.htm",
             "<!-- information -->\n<!-- Channels -->\nx<!-- Information -->y\n");
-  netSetting.ip_advanced.listen_port = 9000;
-  netSetting.ip_advanced.tcp_control_port = 9001;
-  std::memcpy(netSetting.ip_settings.ethernet_password, "abcde", 5);
-  g_channelAmt = 8;
-  g_model = 3;
-  g_brand = 2;
+  setDevice(9000, 9001, "abcde", 8, 3, 2);
   unsigned char list[ZEL_COVERT_CAMERAS] = {};
   EXPECT_EQ(showPlaybackHtml(1, 0, list, 3, 0x2A4C, 86399), 0);
   EXPECT_EQ(response(),

@@ -1,0 +1,33 @@
+# site.sh - sourced by the viewer's HTTP test and by the request benchmark:
+# the simulator and lighttpd (basic auth, scripts/webserver.sh) serving the
+# viewer on 127.0.0.1:$site_port, in a private network, IPC and /var/www
+# namespace so that the fixed port and key clash with nothing else.
+#
+#   site_enter "$0" "$@"   re-runs the calling script inside the namespaces
+#                          (returns at once when already there)
+#   site_start BUILD_DIR   starts both; sets site_run (private folder whose
+#                          htdocs/ holds the pages) and stops all on exit
+site_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+site_port=8080
+
+site_enter() {
+  [ -z "${ZEL_IN_SITE_NS:-}" ] || return 0
+  ZEL_IN_SITE_NS=1 exec unshare --net --fork -- "$site_root/scripts/ns-run" "$@"
+}
+
+site_stop() {
+  "$site_root/scripts/webserver.sh" stop "$site_run" >/dev/null 2>&1 || true
+  [ -z "${site_sim:-}" ] || { kill "$site_sim" 2>/dev/null; wait "$site_sim" 2>/dev/null || true; }
+  rm -rf "$site_run"
+}
+
+site_start() {
+  local dvrsim=$1/simulator/dvrsim/dvrsim
+  ip link set lo up
+  site_run=$(mktemp -d /tmp/zel-site.XXXXXX)
+  trap site_stop EXIT
+  "$dvrsim" run --replace >"$site_run/dvrsim.log" 2>&1 &
+  site_sim=$!
+  for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
+  "$site_root/scripts/webserver.sh" start "$1" "$site_port" "$site_run"
+}
