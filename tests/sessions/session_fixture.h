@@ -141,16 +141,16 @@ private:
     }
 };
 
-// Runs `body` in a child process and returns its exit status (or 128 + the
-// signal that ended it).
-inline int run_in_child(const std::function<int()>& body)
+// Polls `cond` every 5 ms for up to 5 s: for effects that another process
+// (a fake service) brings about at its own pace.
+inline bool eventually(const std::function<bool()>& cond)
 {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    for (int i = 0; i < 1000; ++i) {
+        if (cond())
+            return true;
+        usleep(5000);
+    }
+    return cond();
 }
 
 }  // namespace session_test

@@ -158,8 +158,7 @@ TEST_F(SimulatorTest, UploadIsAcceptedFedAndEnded)
         announce(*this, p, ++number);
         EXPECT_EQ(fup_tavik_recv(cfg, semid, msgid, p), 1);
     }
-    usleep(50000);  // the last piece ends the upload
-    data_ul_stat u;
+    data_ul_stat u;  // taking the last piece ended the upload
     fup_get_status(cfg, semid, &u);
     EXPECT_EQ(u.recv_size, 1000u);
     EXPECT_EQ(u.status, UL_STATUS_FREE);
@@ -173,8 +172,7 @@ TEST_F(SimulatorTest, UploadCancelAndRefusal)
     announce(*this, 100, 1);
     EXPECT_EQ(fup_tavik_recv(cfg, semid, msgid, 100), 1);
     fup_cancel(cfg, semid, msgid);
-    usleep(50000);
-    EXPECT_EQ(ul()->status, UL_STATUS_FREE);
+    EXPECT_TRUE(eventually([this] { return ul()->status == UL_STATUS_FREE; }));
     EXPECT_EQ(ul()->recv_size, 100u);
     stop_service();
 
