@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,6 +46,7 @@ class Out {
   ~Out() { flush(); }
 
   Out& operator<<(std::string_view text) {
+    if (text.empty()) return *this;
     if (text.size() > sizeof buf_ - used_) {
       flush();
       if (text.size() > sizeof buf_) {
@@ -74,9 +76,9 @@ class Out {
     used_ = 0;
   }
 
-  FILE* f_;
-  char buf_[4096];
-  size_t used_ = 0;
+  FILE* f_;            // the response stream
+  char buf_[4096];     // text not yet handed to f_
+  size_t used_ = 0;    // bytes of buf_ in use
 };
 
 // What a page's generated lines are made of.
@@ -210,6 +212,7 @@ size_t copyBlock(const char* buf, size_t have, bool eof, const MarkerRule (&rule
     const void* nl = std::memchr(buf + pos, '\n', avail);
     if (!nl && avail < kPieceMax && !eof) break;
     const size_t len = nl ? static_cast<size_t>(static_cast<const char*>(nl) - (buf + pos)) + 1 : avail;
+    assert(len >= 1 && len <= kPieceMax && pos + len <= have);
     const std::string_view piece(buf + pos, len);
     const std::string_view text = hasNul ? piece.substr(0, piece.find('\0')) : piece;
     const MarkerRule* rule = findRule(rules, text);
@@ -256,6 +259,7 @@ int copyTemplate(const char* file, const MarkerRule (&rules)[N], const PageValue
 
 int showIndexHtml(unsigned char frontpanel_access, unsigned char covert_access,
                   unsigned char* covert_list) {
+  assert(covert_list);
   const PageValues v{frontpanel_access, covert_access, covert_list, 0, 0, 0};
   return copyTemplate("ZelBrowser.htm", kLiveRules, v);
 }
