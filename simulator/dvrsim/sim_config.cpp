@@ -3,6 +3,7 @@
 // to (and formatting from) the configuration segment.
 #include "sim_config.h"
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <charconv>
