@@ -98,35 +98,35 @@ static_assert(at(kMacros, 9212, 5120) && kMacros.offset + kMacros.length == kMac
               "macro count follows the macro table");
 static_assert(kModel.offset + kModel.length == CFG_SEGMENT_MIN_SIZE, "cfg_model ends the map");
 
-// Copies between `region` of the segment and `caller` under semaphore 0
-// (r0w1 0: segment to caller). Returns up's result.
-int copy_locked(int r0w1, void* shm, int sem, void* caller, Region region) {
-  unsigned char* const buf = static_cast<unsigned char*>(shm) + region.offset;
-  down(sem, 0);  // a failure is logged by down; the copy is made regardless
+// Moves `length` bytes between the segment at `seg` and the caller's
+// `caller`, in the direction r0w1 gives (0: segment to caller).
+void move(int r0w1, unsigned char* seg, void* caller, std::size_t length) {
   if (r0w1 == 0) {
-    std::memcpy(caller, buf, region.length);
+    std::memcpy(caller, seg, length);
   } else {
-    std::memcpy(buf, caller, region.length);
+    std::memcpy(seg, caller, length);
   }
+}
+
+// Copies between `region` of the segment and `caller` under semaphore 0.
+// Returns up's result; a failed down is logged by down and the copy is made
+// regardless.
+int copy_locked(int r0w1, void* shm, int sem, void* caller, Region region) {
+  down(sem, 0);
+  move(r0w1, static_cast<unsigned char*>(shm) + region.offset, caller, region.length);
   return up(sem, 0);
 }
 
 // Copies ip_camera_type and one media table between the segment's cameras
-// and the caller's whole camera_setting, at the same relative offsets, under
-// one lock hold.
+// and the caller's whole camera_setting, each at the same offset relative to
+// the cameras record on both sides, under one lock hold.
 int copy_ip_media(int r0w1, void* shm, int sem, void* setting, Region media) {
-  unsigned char* const seg_cameras = static_cast<unsigned char*>(shm) + offsetof(dvr_config, cameras);
+  constexpr std::size_t kCameras = offsetof(dvr_config, cameras);
+  unsigned char* const seg_cameras = static_cast<unsigned char*>(shm) + kCameras;
   unsigned char* const own_cameras = static_cast<unsigned char*>(setting);
-  const std::size_t base = offsetof(dvr_config, cameras);
   down(sem, 0);
   for (const Region& r : {kIpCamType, media}) {
-    unsigned char* const seg = seg_cameras + (r.offset - base);
-    unsigned char* const own = own_cameras + (r.offset - base);
-    if (r0w1 == 0) {
-      std::memcpy(own, seg, r.length);
-    } else {
-      std::memcpy(seg, own, r.length);
-    }
+    move(r0w1, seg_cameras + (r.offset - kCameras), own_cameras + (r.offset - kCameras), r.length);
   }
   return up(sem, 0);
 }

@@ -17,7 +17,7 @@ extern "C" {
 #endif
 
 /* Top-level map of the configuration segment beyond dvr_config (offset 0). */
-enum cfg_segment_offset {
+enum cfg_segment_map {
   CFG_PERM_OFFSET = 9172,       /* 40-byte permission block, opaque */
   CFG_PERM_SIZE = 40,
   CFG_MACRO_OFFSET = 9212,      /* 256 macro entries of 20 bytes, opaque */
@@ -30,6 +30,8 @@ enum cfg_segment_offset {
 };
 
 /* ---- record accessors ---- */
+/* Each returns 0, or -1 when releasing the lock failed (the copy is made
+ * either way); the other side of the copy is left unchanged. */
 int rw_display_setting(int r0w1, void* shm, int sem, void* setting);
 int rw_all_user_setting(int r0w1, void* shm, int sem, void* setting);
 int rw_user_setting(int r0w1, void* shm, int sem, void* setting, int user_num);
@@ -72,6 +74,8 @@ int rw_macro_setting_entry(int r0w1, void* shm, int sem, void* setting, int macr
 int rw_macro_num(int r0w1, void* shm, int sem, int* p_macro_num);
 
 /* ---- read-only accessors ---- */
+/* Each returns 0, or -1 when releasing the lock failed; the segment is never
+ * written. */
 int read_info_setting(void* shm, int sem, void* setting);
 int read_perm_setting(void* shm, int sem, void* setting);
 /* Stores the one television-format byte in `*setting`. */
