@@ -89,16 +89,6 @@ class Simulator {
   std::unique_ptr<Child> child_;
 };
 
-// True once the device queue holds a message nobody has taken, within `ms`.
-bool messageQueued(int ms) {
-  const int q = msgget(kDeviceKey, 0);
-  for (long long end = faults::nowMs() + ms; faults::nowMs() < end; faults::pauseMs(10)) {
-    msqid_ds ds{};
-    if (q >= 0 && msgctl(q, IPC_STAT, &ds) == 0 && ds.msg_qnum > 0) return true;
-  }
-  return false;
-}
-
 // A viewer request as the web server starts it, for user admin.
 Launch cgiRequest(const std::string& method, const std::string& contentType, size_t length,
                   int stdinFd = -1) {
@@ -121,6 +111,17 @@ Outcome livePage() {
 }
 
 // ---- The simulator killed while a client waits for it ----
+
+#ifdef ZEL_DVRSESSION
+// True once the device queue holds a message nobody has taken, within `ms`.
+bool messageQueued(int ms) {
+  const int q = msgget(kDeviceKey, 0);
+  for (long long end = faults::nowMs() + ms; faults::nowMs() < end; faults::pauseMs(10)) {
+    msqid_ds ds{};
+    if (q >= 0 && msgctl(q, IPC_STAT, &ds) == 0 && ds.msg_qnum > 0) return true;
+  }
+  return false;
+}
 
 struct KillCase {
   const char* name;
@@ -179,6 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "map: no answer from the device service within 2 s", "connection id",
                  {"map"}, "connection id"}),
     [](const ::testing::TestParamInfo<KillCase>& i) { return std::string(i.param.name); });
+#endif
 
 // ---- A viewer process killed while it holds the device lock ----
 
