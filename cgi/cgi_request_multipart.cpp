@@ -283,11 +283,9 @@ cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, i
     // The pattern fits 1024 bytes with its NUL, as a boundary taken from the
     // 1024-byte content type always does; a longer one set otherwise is cut.
     char pattern[kChunk];
-    size_t blen = strnlen(cgiMultipartBoundary, kChunk - 5);
-    size_t len = first ? 2 : 4;
-    memcpy(pattern, "\r\n--" + (first ? 2 : 0), len);
-    memcpy(pattern + len, cgiMultipartBoundary, blen);
-    len += blen;
+    int blen = static_cast<int>(strnlen(cgiMultipartBoundary, kChunk - 5));
+    size_t len = static_cast<size_t>(
+        snprintf(pattern, sizeof pattern, first ? "--%.*s" : "\r\n--%.*s", blen, cgiMultipartBoundary));
 
     HandOff h;
     bool ok = findDelimiter(mpp, pattern, len, &h);
