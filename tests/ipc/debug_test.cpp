@@ -119,12 +119,6 @@ TEST_F(DebugLog, InitDebugVersionLineOnlyAboveEight) {
   EXPECT_EQ(out.back(), '\n');
 }
 
-TEST_F(DebugLog, InitDebugBadLogPathNoticeAndStderr) {
-  const std::string out = capture_stderr([] { init_debug("p", "/nonexistent-dir/x.log"); });
-  EXPECT_EQ(out, "Can not open log file /nonexistent-dir/x.log. stderr will be used\n");
-  EXPECT_EQ(debug_destination(), stderr);
-}
-
 TEST(DebugLogDeath, InitDebugRejectsNullAndEmptyNames) {
   EXPECT_DEATH(init_debug(nullptr, nullptr), "progName");
   EXPECT_DEATH(init_debug("", nullptr), "strLen > 0");

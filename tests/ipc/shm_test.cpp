@@ -135,12 +135,6 @@ TEST_F(Ipc, DownNBOnTakenLockFailsAtOnceSilently) {
   EXPECT_EQ(getSemVal(sem, 0), 0);
 }
 
-TEST_F(Ipc, SemWaitReturnsWhenZero) {
-  const int sem = create_sem(kKey, 2);
-  setSem(sem, 1, 0);
-  EXPECT_EQ(semWait(sem, 1), 0);
-}
-
 TEST_F(Ipc, CreateSemOnExistingSetResetsTheFirstN) {
   const int sem = create_sem(kKey, 3);
   ASSERT_GE(sem, 0);
