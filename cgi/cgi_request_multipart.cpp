@@ -311,6 +311,7 @@ int readHeaderLine(mpStreamPtr mpp, char* attr, int attrSpace, char* value, int 
     int c = mpGetc(mpp);
     if (c < 0) return 0;
     int attrLen = 0, valueLen = 0;
+    bool named = false;  // a name character came, stored or cut off
     bool separated = false;
     for (; c >= 0; c = mpGetc(mpp)) {
         if (c == '\r') {
@@ -321,13 +322,14 @@ int readHeaderLine(mpStreamPtr mpp, char* attr, int attrSpace, char* value, int 
         if (c == '\n') break;
         if (separated) {
             if (valueLen < valueSpace - 1) value[valueLen++] = static_cast<char>(c);
-        } else if (c == ':' && attrLen > 0) {
+        } else if (c == ':' && named) {
             separated = true;
             while ((c = mpGetc(mpp)) >= 0 && cgiIsSpace(static_cast<unsigned char>(c))) {
             }
             if (c >= 0) mpUngetc(mpp);
-        } else if (!cgiIsSpace(static_cast<unsigned char>(c)) && attrLen < attrSpace - 1) {
-            attr[attrLen++] = static_cast<char>(c);
+        } else if (!cgiIsSpace(static_cast<unsigned char>(c))) {
+            named = true;
+            if (attrLen < attrSpace - 1) attr[attrLen++] = static_cast<char>(c);
         }
     }
     if (attrSpace > 0) attr[attrLen] = '\0';
