@@ -6,6 +6,7 @@
 #define CGI_CFG_SESSION_H
 
 #include <stdint.h>
+#include "cgi_cfg_access.h" /* segment map: CFG_RT_UPDATE_OFFSET, CFG_UL_STAT_OFFSET */
 #include "srv_cgi_session.h"
 
 /* Where the session tables live. Each table is its own System V shared
@@ -24,9 +25,9 @@
 #define DA_CONN_COUNTER_OFFSET (DA_SLOTS * 1033)       /* 8264 */
 #define DA_TABLE_SIZE (DA_CONN_COUNTER_OFFSET + 4)     /* 8268 */
 
-/* The two exchange records inside the configuration segment. */
-#define CFG_RT_UPDATE_OFFSET 14336 /* cfg_rt_update_data, 0x3800 */
-#define CFG_UL_STAT_OFFSET 14370   /* data_ul_stat, 0x3822 */
+/* The two exchange records inside the configuration segment lie at
+ * CFG_RT_UPDATE_OFFSET (cfg_rt_update_data) and CFG_UL_STAT_OFFSET
+ * (data_ul_stat) of the segment map in cgi_cfg_access.h. */
 
 /* Message types sent to the device core service on the device queue. */
 #define SCH_MSG_START 1      /* payload: slot; run the search */

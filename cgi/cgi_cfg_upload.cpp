@@ -10,6 +10,10 @@
 
 using zel_session::SemLock;
 
+// The upload record follows the runtime update record directly.
+static_assert(CFG_UL_STAT_OFFSET == CFG_RT_UPDATE_OFFSET + sizeof(cfg_rt_update_data),
+              "exchange records are adjacent");
+
 namespace {
 
 constexpr useconds_t kVerdictWaitMicros = 1000000;  // service answers a claim within 1 s
