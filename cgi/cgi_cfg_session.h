@@ -1,7 +1,6 @@
-/* cgi_cfg_session.h - the shared session services: search sessions (sch_),
- * disk-analysis map sessions (da_), upload progress (fup_) and runtime update
- * requests (DHCP data, clock). Also the one place that fixes where the two
- * session tables live, so the device service and every CGI program agree. */
+/* cgi_cfg_session.h - the shared session services: searches (sch_), disk maps
+ * (da_), upload progress (fup_), runtime updates (DHCP, clock); and the one
+ * place that fixes where the two session tables live. */
 #ifndef CGI_CFG_SESSION_H
 #define CGI_CFG_SESSION_H
 

@@ -1,7 +1,6 @@
 /* srv_cgi_session.h - exchange records shared with the device core service:
- * the search slot and its parts, the disk-analysis slot, the upload status
- * record and the runtime update record. All byte-packed, fields in native
- * byte order at any alignment; the service reads them at these offsets. */
+ * search slot, disk-analysis slot, upload status, runtime update. Byte-packed,
+ * native byte order, any alignment; the service reads them at these offsets. */
 #ifndef SRV_CGI_SESSION_H
 #define SRV_CGI_SESSION_H
 

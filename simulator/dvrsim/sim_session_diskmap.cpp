@@ -1,13 +1,14 @@
-// sim_session_diskmap.cpp - the simulator's disk-analysis service. The disk
-// is synthetic: 36^4 blocks of ten seconds of recording each. Level 0 shows
-// the whole disk in 36 columns; each zoom shows one column of the level
-// above, down to level 3 where a column is one block. Row r of the flags
-// tells whether camera r recorded in the column.
+// sim_session_diskmap.cpp - the simulator's disk-analysis service: draws
+// zoomable maps of a synthetic disk into the disk-analysis slots.
 #include "sim_session_diskmap.h"
 
 #include <array>
 #include <cstring>
 
+// The disk: 36^4 blocks of ten seconds of recording each. Level 0 shows the
+// whole disk in 36 columns; each zoom shows one column of the level above,
+// down to level 3 where a column is one block. Row r of the flags tells
+// whether camera r recorded in the column.
 namespace {
 
 constexpr int kCols = DA_MAP_COLUMNS;

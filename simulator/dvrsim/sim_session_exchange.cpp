@@ -1,15 +1,15 @@
 // sim_session_exchange.cpp - the simulator's answers through the exchange
-// records of the configuration segment. Uploads: a claim is accepted (or,
-// when configured, refused) at once; a piece is announced by the uploader
-// writing its size to cur_size and a nonzero buf_id, and taken by adding it
-// to recv_size and clearing both; the upload ends (status 0) when total_size
-// bytes arrived or on cancel. DHCP requests are answered with a fixed lease;
-// the clock request moves the simulator's device clock.
+// records of the configuration segment: uploads, DHCP data, the clock.
 #include "sim_session_exchange.h"
 
 #include <cstdio>
 #include <ctime>
 
+// Uploads: a claim is accepted (or, when configured, refused) at once; a
+// piece is announced by the uploader writing its size to cur_size and a
+// nonzero buf_id, and taken by adding it to recv_size and clearing both; the
+// upload ends (status 0) when total_size bytes arrived or on cancel. DHCP
+// requests get a fixed lease; the clock request moves the device clock.
 namespace {
 
 constexpr uint32_t kRefusalHoldSeconds = 2;  // a refusal stays visible this long

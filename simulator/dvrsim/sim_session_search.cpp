@@ -1,8 +1,5 @@
-// sim_session_search.cpp - the simulator's search service. The recording
-// index is synthetic: every camera records ten minutes every half hour over
-// the week before the simulator started, some with motion or an alarm. A
-// search scans a quarter of the index per refresh message, so results,
-// progress and the end flags grow over several visits, as on the device.
+// sim_session_search.cpp - the simulator's search service over a synthetic
+// recording index, answering start, refresh and cancel messages.
 #include "sim_session_search.h"
 
 #include <algorithm>
@@ -10,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+// The index: every camera records ten minutes every half hour over the week
+// before the first search, some with motion or an alarm. A search scans a
+// quarter of it per refresh message, so results, progress and the end flags
+// grow over several visits, as on the device.
 namespace {
 
 constexpr int kDays = 7, kPerDay = 48, kCameras = 20;

@@ -1,7 +1,6 @@
-// session_process_test.cpp - cross-process behaviour: distinct connection
-// ids and exclusive slot and upload claims under contention, recovery from
-// a lock holder that dies, which operations take the lock, and that no lock
-// is held while an operation sends or sleeps.
+// session_process_test.cpp - cross-process behaviour: distinct ids and
+// exclusive claims under contention, a dying lock holder, which operations
+// lock, and no lock held while sending or sleeping.
 #include "session_fixture.h"
 
 #include <set>

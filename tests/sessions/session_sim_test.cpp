@@ -1,7 +1,6 @@
 // session_sim_test.cpp - the simulator's session services answering the
-// library's real calls: a search filled over several refreshes, disk maps
-// zoomed in and out, uploads fed and cancelled, DHCP data, the clock, and
-// the freeing of stale and finished slots.
+// library's real calls (search, disk map, upload, DHCP, clock) and freeing
+// stale and finished slots.
 #include "session_fixture.h"
 
 #include "sim_session_diskmap.h"

@@ -1,7 +1,6 @@
-// dvrsession.cpp - command-line client of the session services: starts and
-// follows a search, requests disk maps, runs an upload with progress, reads
-// the DHCP data and sets the device clock, each through the shared library
-// against the device service (or the simulator) of key 1632.
+// dvrsession.cpp - command-line client of the session services against the
+// device service (or simulator) of key 1632: search, disk map, upload with
+// progress, DHCP data, clock.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
