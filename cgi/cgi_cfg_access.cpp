@@ -1,7 +1,6 @@
 // cgi_cfg_access.cpp - the locked record accessors of the configuration
 // segment and the text and address helpers. Each accessor is one region
 // (segment offset, length) copied under semaphore 0.
-#undef NDEBUG  // index checks guard the shared segment in every build
 #include "cgi_cfg_access.h"
 #include "shm.h"
 

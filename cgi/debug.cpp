@@ -1,6 +1,5 @@
 // debug.cpp - the diagnostic log: destination choice, the stored program
 // name and the formatting of one numbered line.
-#undef NDEBUG  // the precondition checks below must stop the process in every build
 #include "debug.h"
 #include "debug_internal.h"
 
