@@ -248,13 +248,17 @@ cgiFormResultType cgiFormEntryString(cgiFormEntry* e, char* result, int max, int
     return len == 0 ? cgiFormEmpty : cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormString(const char* name, char* result, int max) {
+cgiFormResultType cgiFormStringCopy(const char* name, char* result, int max, int newlines) {
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     if (!e) {
         result[0] = '\0';
         return cgiFormNotFound;
     }
-    return cgiFormEntryString(e, result, max, 1);
+    return cgiFormEntryString(e, result, max, newlines);
+}
+
+cgiFormResultType cgiFormString(const char* name, char* result, int max) {
+    return cgiFormStringCopy(name, result, max, 1);
 }
 
 void cgiHeaderContentType(const char* mimeType) { fprintf(cgiOut, "Content-type: %s\r\n\r\n", mimeType); }

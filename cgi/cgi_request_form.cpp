@@ -40,14 +40,22 @@ cgiFormResultType copyEntryText(const char* text, char* result, int resultSpace,
     return k < n ? cgiFormTruncated : cgiFormSuccess;
 }
 
-// The checks shared by the integer and real accessors: returns
-// cgiFormSuccess when value is to be converted, else the failure code.
-cgiFormResultType checkNumber(cgiFormEntry* e, const char* acceptedFirst) {
-    if (!e) return cgiFormNotFound;
-    if (!e->value[0]) return cgiFormEmpty;
-    char first = cgiFirstNonspaceChar(e->value);
-    if (!first || !strchr(acceptedFirst, first)) return cgiFormBadType;
-    return cgiFormSuccess;
+// The integer and real accessors: converts the first value of name when
+// its first non-blank character is one of acceptedFirst, else stores defaultV.
+template <typename T, typename Convert>
+cgiFormResultType readNumber(const char* name, T* result, T defaultV, const char* acceptedFirst, Convert convert) {
+    cgiFormEntry* e = cgiFormEntryFindFirst(name);
+    cgiFormResultType r = cgiFormSuccess;
+    if (!e) {
+        r = cgiFormNotFound;
+    } else if (!e->value[0]) {
+        r = cgiFormEmpty;
+    } else {
+        char first = cgiFirstNonspaceChar(e->value);
+        if (!first || !strchr(acceptedFirst, first)) r = cgiFormBadType;
+    }
+    *result = r == cgiFormSuccess ? convert(e->value) : defaultV;
+    return r;
 }
 
 // Clamps *value to min..max; cgiFormConstrained when it had to.
@@ -79,12 +87,7 @@ char cgiFirstNonspaceChar(const char* s) {
 }
 
 cgiFormResultType cgiFormStringNoNewlines(const char* name, char* result, int max) {
-    cgiFormEntry* e = cgiFormEntryFindFirst(name);
-    if (!e) {
-        result[0] = '\0';
-        return cgiFormNotFound;
-    }
-    return cgiFormEntryString(e, result, max, 0);
+    return cgiFormStringCopy(name, result, max, 0);
 }
 
 cgiFormResultType cgiFormStringSpaceNeeded(const char* name, int* result) {
@@ -148,10 +151,7 @@ void cgiStringArrayFree(char** stringArray) {
 }
 
 cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV) {
-    cgiFormEntry* e = cgiFormEntryFindFirst(name);
-    cgiFormResultType r = checkNumber(e, "0123456789-+");
-    *result = r == cgiFormSuccess ? cgiAtoi(e->value) : defaultV;
-    return r;
+    return readNumber(name, result, defaultV, "0123456789-+", cgiAtoi);
 }
 
 cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, int max, int defaultV) {
@@ -160,10 +160,7 @@ cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, 
 }
 
 cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV) {
-    cgiFormEntry* e = cgiFormEntryFindFirst(name);
-    cgiFormResultType r = checkNumber(e, "0123456789.-+");
-    *result = r == cgiFormSuccess ? atof(e->value) : defaultV;
-    return r;
+    return readNumber(name, result, defaultV, "0123456789.-+", atof);
 }
 
 cgiFormResultType cgiFormDoubleBounded(const char* name, double* result, double min, double max, double defaultV) {

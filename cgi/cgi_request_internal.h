@@ -69,6 +69,9 @@ cgiFormEntry* cgiFormEntryFindNext(void);
  * turns each CR/LF run into LF x max(#CR,#LF), 0 drops it.
  * Returns Truncated, Empty or Success. */
 cgiFormResultType cgiFormEntryString(cgiFormEntry* e, char* result, int max, int newlines);
+/* cgiFormEntryString on the first entry named name; not found: result ""
+ * and cgiFormNotFound. */
+cgiFormResultType cgiFormStringCopy(const char* name, char* result, int max, int newlines);
 /* Returns a malloc'd copy of s, or NULL when memory runs out. */
 char* cgiStrDup(const char* s);
 /* Returns a new entry owning the five given allocations. A NULL string

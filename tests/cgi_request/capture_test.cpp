@@ -1,9 +1,9 @@
 // capture_test.cpp - the capture file: exact bytes, round trip with uploaded
 // contents, the multipart-part rule, and the result of every way a capture
 // can be cut, mislabelled or fail to be written.
+#include "temp_files.h"
 #include "test_support.h"
 
-#include <dirent.h>
 #include <sys/mount.h>
 
 #include <fstream>
@@ -43,15 +43,6 @@ std::string header(int contentLength) {
     std::string s = str("ENVC2.0");
     for (int i = 0; i < kCgiRequestVariableCount; i++) s += str("v" + std::to_string(i));
     return s + be32(static_cast<uint32_t>(contentLength));
-}
-
-size_t tempFileCount() {
-    size_t n = 0;
-    if (DIR* d = opendir("/tmp")) {
-        while (dirent* e = readdir(d)) n += strncmp(e->d_name, "cgi", 3) == 0;
-        closedir(d);
-    }
-    return n;
 }
 
 class Capture : public ::testing::Test {
@@ -147,7 +138,7 @@ TEST_F(Capture, EveryCutPoint) {
     const size_t attr2 = end1 + 5, fields2 = attr2 + 4 + 5 + 5 + 8, end2 = fields2 + 3;
     ASSERT_EQ(end2, full.size());
     cgiFreeResources();
-    const size_t before = tempFileCount();
+    const size_t before = leftoverTempFiles().size();
     for (size_t cut = 0; cut <= full.size(); cut++) {
         cgiEnvironmentResultType expected;
         size_t entries = 0;
@@ -165,7 +156,7 @@ TEST_F(Capture, EveryCutPoint) {
         for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) n++;
         EXPECT_EQ(entries, n) << cut;
         cgiFreeResources();
-        EXPECT_EQ(before, tempFileCount()) << cut;
+        EXPECT_EQ(before, leftoverTempFiles().size()) << cut;
     }
 }
 

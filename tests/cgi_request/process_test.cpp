@@ -2,9 +2,10 @@
 // entry point as a web server does: environment, body on stdin, then checks
 // exit status, response bytes, trace lines, stdin consumption and that no
 // temporary file outlives the process. /tmp is a private tmpfs here.
+#include "temp_files.h"
+
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
@@ -38,17 +39,6 @@ int tempFd(std::string content) {
     EXPECT_EQ(static_cast<ssize_t>(content.size()), write(fd, content.data(), content.size()));
     lseek(fd, 0, SEEK_SET);
     return fd;
-}
-
-// Names in /tmp that the request layer's temporary-file template produces.
-std::vector<std::string> leftoverTempFiles() {
-    std::vector<std::string> names;
-    if (DIR* d = opendir("/tmp")) {
-        while (dirent* e = readdir(d))
-            if (strncmp(e->d_name, "cgi", 3) == 0) names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
 }
 
 RunResult runApp(std::vector<std::string> env, const std::string& body) {
