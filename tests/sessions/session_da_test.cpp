@@ -136,20 +136,5 @@ TEST_F(DiskMapTest, HalfAnsweredRequestKeepsWaiting)
     EXPECT_EQ(da_slot(0)->da_op_started + da_slot(0)->da_op_done, 0);
 }
 
-TEST_F(DiskMapTest, SlotCopyBothWays)
-{
-    da_shm mine{};
-    mine.da_map.logical_block[36] = 0xA1B2C3D4;
-    mine.da_op_done = 1;
-    EXPECT_EQ(rw_da_map(1, da, semid, &mine, 7), 0);
-    uint32_t raw;
-    std::memcpy(&raw, da + 7 * 1033 + 875 + 36 * 4, 4);
-    EXPECT_EQ(raw, 0xA1B2C3D4u);
-    EXPECT_EQ(da[7 * 1033 + 1032], 1);
-    da_shm back{};
-    EXPECT_EQ(rw_da_map(0, da, semid, &back, 7), 0);
-    EXPECT_EQ(std::memcmp(&back, &mine, sizeof mine), 0);
-}
-
 }  // namespace
 }  // namespace session_test

@@ -234,19 +234,18 @@ TEST_F(SearchTest, CounterSitsAfterLastSlotAndWraps)
         EXPECT_EQ(sch_slot(i)->web_user, 0u);
 }
 
-TEST_F(SearchTest, SlotCopyBothWays)
+TEST_F(SearchTest, WholeSlotWritesLandInTheLastSlotOfEachTable)
 {
-    sch_shm mine{};
-    mine.sch_result_num = 400;
-    mine.results[399].end_time = 0x01020304;
-    rw_search_shm(1, sch, semid, &mine, 15);
-    uint32_t raw;
-    std::memcpy(&raw, sch + 15 * 9235 + 9231, 4);
-    EXPECT_EQ(raw, 400u);
-    EXPECT_EQ(counter(), 0u);  // the last slot ends before the counter
-    sch_shm back{};
-    rw_search_shm(0, sch, semid, &back, 15);
-    EXPECT_EQ(std::memcmp(&back, &mine, sizeof mine), 0);
+    sch_shm s{};
+    s.web_user = 77;
+    rw_search_shm(1, sch, semid, &s, SCH_SLOTS - 1);
+    da_shm d{};
+    d.conn_id = 78;
+    EXPECT_EQ(rw_da_map(1, da, semid, &d, DA_SLOTS - 1), 0);
+    EXPECT_EQ(sch_find_slot(sch, 77, semid), SCH_SLOTS - 1);
+    EXPECT_EQ(da_find_slot(da, 78, semid), DA_SLOTS - 1);
+    EXPECT_EQ(counter(), 0u);  // the counters follow the last slots
+    EXPECT_EQ(std::memcmp(da + DA_CONN_COUNTER_OFFSET, "\0\0\0\0", 4), 0);
 }
 
 }  // namespace

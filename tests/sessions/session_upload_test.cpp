@@ -131,12 +131,5 @@ TEST_F(UploadTest, StatusCopiesTheWholeRecordAtItsOffset)
     EXPECT_EQ(std::memcmp(&copy, cfg + 14370, sizeof copy), 0);
 }
 
-TEST_F(UploadTest, LockAndUnlockMoveSemaphoreZero)
-{
-    EXPECT_EQ(fup_lock(semid), 0);
-    EXPECT_EQ(getSemVal(semid, 0), 0);
-    EXPECT_EQ(fup_unlock(semid), 0);
-}
-
 }  // namespace
 }  // namespace session_test
