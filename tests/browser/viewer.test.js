@@ -69,13 +69,6 @@ function enabledLevelOf(name) {
   return undefined;
 }
 
-// True for the icon that the browser asks for on its own: the pages name no
-// icon, so its absence is no fault of theirs (and whether the answer arrives
-// before a test ends is a matter of timing).
-function byBrowser(url) {
-  return url === `${BASE}/favicon.ico`;
-}
-
 // Opens a page logged in as the user in its own browser context; every
 // console error, uncaught exception, failed request, HTTP error and dialog
 // lands in `problems`, which each test requires to stay empty.
@@ -85,12 +78,12 @@ async function openAs(user) {
   page.setDefaultTimeout(PAGE_TIMEOUT_MS);
   const problems = [];
   page.on('console', (m) => {
-    if (m.type() === 'error' && !byBrowser(m.location().url)) problems.push(`console: ${m.text()}`);
+    if (m.type() === 'error') problems.push(`console: ${m.text()}`);
   });
   page.on('pageerror', (e) => problems.push(`page error: ${e.message}`));
   page.on('requestfailed', (r) => problems.push(`request failed: ${r.url()} ${r.failure()?.errorText}`));
   page.on('response', (r) => {
-    if (r.status() >= 400 && !byBrowser(r.url())) problems.push(`HTTP ${r.status()}: ${r.url()}`);
+    if (r.status() >= 400) problems.push(`HTTP ${r.status()}: ${r.url()}`);
   });
   page.on('dialog', async (d) => { problems.push(`dialog: ${d.message()}`); await d.dismiss(); });
   await page.authenticate({ username: user.name, password: passwords.get(user.name) });
