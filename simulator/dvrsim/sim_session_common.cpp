@@ -16,7 +16,7 @@ bool SlotWatch::stale(uint32_t stamp, uint32_t now, uint32_t limit)
 {
     if (stamp != 0) {
         unstamped_since_ = 0;
-        return now - stamp > limit;  // unsigned: a stamp ahead of now is fresh
+        return stamp < now && now - stamp > limit;  // a stamp ahead of now is fresh
     }
     if (unstamped_since_ == 0)
         unstamped_since_ = now;

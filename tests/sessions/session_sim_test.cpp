@@ -94,24 +94,26 @@ TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed)
 {
     const uint32_t now = sim_wall_seconds();
     const struct {
-        uint32_t age;  // seconds since the last visit; 0 = never stamped
+        int age;  // seconds since the last visit; 0 = never stamped
         bool finished;
         bool freed;
     } cases[] = {{100, false, true}, {5, false, false}, {20, true, true},
-                 {5, true, false},   {0, false, false}};
-    for (int i = 0; i < 5; ++i) {
+                 {5, true, false},   {0, false, false}, {-100, false, false}};
+    constexpr int kCases = sizeof cases / sizeof cases[0];
+    for (int i = 0; i < kCases; ++i) {
+        const uint32_t stamp = cases[i].age ? now - cases[i].age : 0;  // < 0: ahead of now
         sch_slot(i)->web_user = 10 + i;
-        sch_slot(i)->sch_access_ts = cases[i].age ? now - cases[i].age : 0;
+        sch_slot(i)->sch_access_ts = stamp;
         sch_slot(i)->sch_end = sch_slot(i)->sch_stop = cases[i].finished;
         da_slot(i)->conn_id = 10 + i;
-        da_slot(i)->access_ts = cases[i].age ? now - cases[i].age : 0;
+        da_slot(i)->access_ts = stamp;
     }
     sim_search_tick(st, dev);
     sim_diskmap_tick(st, dev);
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < kCases; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(sch_slot(i)->web_user == 0, cases[i].freed);
-        EXPECT_EQ(da_slot(i)->conn_id == 0, cases[i].age > st.idle_limit);
+        EXPECT_EQ(da_slot(i)->conn_id == 0, cases[i].age > int(st.idle_limit));
     }
 }
 
