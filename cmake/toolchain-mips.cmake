@@ -28,6 +28,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(GTest_DIR ${ZEL_MIPS_GTEST_PREFIX}/lib/cmake/GTest CACHE PATH "GoogleTest for the target")
 
+# 64-bit file interfaces: the host's file system gives an emulated 32-bit
+# process 64-bit directory cookies, which the 32-bit readdir refuses with
+# EOVERFLOW (a directory then reads as empty).
+set(CMAKE_C_FLAGS_INIT -D_FILE_OFFSET_BITS=64)
+set(CMAKE_CXX_FLAGS_INIT -D_FILE_OFFSET_BITS=64)
+
 # Static programs start faster under the emulator (no emulated dynamic loader)
 # and can be started as plain "qemu-mips PROGRAM" by test drivers.
 option(ZEL_MIPS_STATIC "Link every target program statically" ON)

@@ -19,7 +19,8 @@ work=$build/cross-check
 # Inside the namespace runner: the simulator, its command line and the viewer
 # as separate emulated processes share the segment, the semaphore set and the
 # queue of key 1632. The simulator's camera count is changed by one process,
-# read back by another, and shown by the viewer's page.
+# read back by another, and shown by the viewer's page; a DHCP request goes to
+# the simulator as a message and its answer comes back in shared memory.
 if [ "$1" = --shared-objects ]; then
   sim="$ZEL_EMULATOR $build/simulator/dvrsim/dvrsim"
   $sim run --replace >"$work/dvrsim.log" 2>&1 &
@@ -32,6 +33,8 @@ if [ "$1" = --shared-objects ]; then
   (cd web && env REMOTE_USER=admin REQUEST_METHOD=GET $ZEL_EMULATOR "$build/cgi/zelbrowser.cgi") \
     | grep -q 'm_CameraCount=8;'
   echo "camera count set by one emulated process, read by another and shown by the viewer"
+  $ZEL_EMULATOR "$build/tools/dvrsession/dvrsession" --timeout 10 dhcp | grep '^address .*192\.168\.1\.50$'
+  echo "DHCP request sent as a message by one emulated process, answered by another"
   exit 0
 fi
 
@@ -52,8 +55,16 @@ for h in /proc/sys/fs/binfmt_misc/qemu-mips /proc/sys/fs/binfmt_misc/mips; do
   fi
 done
 
+# Builds configured with an older toolchain file start afresh: compiler flags
+# are taken from it only on a build's first configuration.
+for d in "$gtest_build" "$build"; do
+  if [ "$toolchain" -nt "$d/CMakeCache.txt" ]; then
+    rm -rf "$d/CMakeCache.txt" "$d/CMakeFiles"
+  fi
+done
+
 echo "== GoogleTest for the target"
-if [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
+if [ ! -f "$gtest_build/CMakeCache.txt" ] || [ ! -f "$gtest_prefix/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake -S /usr/src/googletest -B "$gtest_build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest_prefix" >/dev/null
   cmake --build "$gtest_build" -j "$jobs" >/dev/null
@@ -72,7 +83,7 @@ fi
 
 echo "== host build for the byte-order comparison ($host)"
 cmake -S . -B "$host" -DZEL_BUILD_BENCH=OFF >/dev/null
-cmake --build "$host" -j "$jobs" --target envc_roundtrip >/dev/null
+cmake --build "$host" -j "$jobs" --target envc_roundtrip envcdump >/dev/null
 
 # ctest puts the emulator in front of a test's command only when the command
 # itself is a target; tests started behind the namespace runner without it
@@ -89,11 +100,12 @@ echo "== tests under qemu-mips"
 # two cases depend on that peek and are left to the native runs.
 GTEST_FILTER=-Ipc.PeekLeavesTheMessageForGetMsg:Ipc.GetMsgRefusesALongerMessageAndKeepsIt
 export GTEST_FILTER
-# The HTTP test has the host's web server start the program itself, with no
-# emulator in between.
+# The HTTP and browser tests have the host's web server start the program
+# itself, with no emulator in between.
 # A failure is noted and the checks below still run.
 failed=
-(cd "$build" && ctest --output-on-failure -j "$jobs" -E '^zelbrowser_http$') || failed="$failed tests"
+(cd "$build" && ctest --output-on-failure -j "$jobs" -E '^(zelbrowser_http|browser_viewer)$') ||
+  failed="$failed tests"
 unset GTEST_FILTER
 
 rm -rf "$work" && mkdir -p "$work"
@@ -126,6 +138,16 @@ capture "$build" "$work/seed.build-mips-host.envc" "$work/x86-seed-read-on-mips.
 capture "$host" "$work/request.build-mips.envc" "$work/mips-read-on-x86.envc"
 capture "$host" "$work/seed.build-mips.envc" "$work/mips-seed-read-on-x86.envc"
 echo "files saved on each byte order restored and saved again unchanged on the other"
+# Both dump tools print the same of every file, with the integers decoded as
+# written: the seed's content length 0x01020304 and the request's body length.
+for f in "$work"/*.envc; do
+  "$host/tools/envcdump/envcdump" "$f" >"$f.x86.txt"
+  $ZEL_EMULATOR "$build/tools/envcdump/envcdump" "$f" >"$f.mips.txt"
+  cmp "$f.x86.txt" "$f.mips.txt"
+done
+grep -qx 'CONTENT_LENGTH: 16909060' "$work/seed.build-mips.envc.mips.txt"
+grep -qx 'CONTENT_LENGTH: 36' "$work/request.build-mips-host.envc.mips.txt"
+echo "$(ls "$work"/*.envc | wc -l) capture files dumped alike on x86 and on MIPS"
 
 elapsed=$(($(date +%s) - started))
 if [ -n "$failed" ]; then
