@@ -81,6 +81,13 @@ if ! cmake --build "$build" -j "$jobs" >"$build/build.log" 2>&1; then
   exit 1
 fi
 
+# ELF class 32-bit (01), data big-endian (02), machine MIPS (0008).
+for prog in cgi/zelbrowser.cgi simulator/dvrsim/dvrsim; do
+  ident=$(od -An -tx1 -N20 "$build/$prog" | tr -d ' \n' | cut -c9-12,37-40)
+  [ "$ident" = 01020008 ] || { echo "$prog is not a 32-bit big-endian MIPS program" >&2; exit 1; }
+done
+echo "zelbrowser.cgi and dvrsim: ELF 32-bit, big-endian, MIPS"
+
 echo "== host build for the byte-order comparison ($host)"
 cmake -S . -B "$host" -DZEL_BUILD_BENCH=OFF >/dev/null
 cmake --build "$host" -j "$jobs" --target envc_roundtrip envcdump >/dev/null
