@@ -171,7 +171,6 @@ int set_system_time(void* p_cfg_shm, int semid, int msgid, uint32_t cur_ts);
 #ifdef __cplusplus
 }
 
-#include <cassert>
 #include <cstddef>
 #include <cstring>
 #include <sys/time.h>
