@@ -41,9 +41,10 @@ fi
 scripts/install-deps.sh g++-mips-linux-gnu qemu-user
 
 # Target programs started by other programs (test drivers start the viewer
-# and the simulator) go through this emulator; the loader prefix serves any
-# dynamically linked one.
-ZEL_EMULATOR=qemu-mips
+# and the simulator) go through this emulator, named by its full path so that
+# a driver may start it with execve; the loader prefix serves any dynamically
+# linked program.
+ZEL_EMULATOR=$(command -v qemu-mips)
 QEMU_LD_PREFIX=/usr/mips-linux-gnu
 export ZEL_EMULATOR QEMU_LD_PREFIX
 
