@@ -78,7 +78,8 @@ void setRestoredVariable(int i, char* s) {
 
 // Copies exactly n bytes of in into a new temporary file whose path goes to
 // tfileName (1024 bytes). Returns cgiEnvironmentIO, leaving no file, when
-// the file cannot be made or in runs short.
+// the file cannot be made or in runs short; a negative n (no content can
+// match it) counts as short.
 cgiEnvironmentResultType restoreUpload(FILE* in, int n, char* tfileName) {
     if (n < 0 || getTempFileName(tfileName) != cgiParseSuccess) return cgiEnvironmentIO;
     FILE* out = fopen(tfileName, "w+b");
