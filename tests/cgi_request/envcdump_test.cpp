@@ -14,7 +14,8 @@ const char kCapture[] = "/var/www/dump.env";
 
 // Runs the tool on path; returns its stdout and stores its exit status.
 std::string dump(const char* path, int* status) {
-    std::string cmd = std::string(ENVCDUMP) + " " + path + " 2>/dev/null";
+    const char* emulator = getenv("ZEL_EMULATOR");  // set for a cross build's target programs
+    std::string cmd = std::string(emulator ? emulator : "") + " " + ENVCDUMP + " " + path + " 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
     std::string out;
     char buf[4096];

@@ -44,6 +44,11 @@ int tempFd(std::string content) {
 RunResult runApp(std::vector<std::string> env, const std::string& body) {
     fclose(fopen("/var/www/cgidebug", "w"));
     int in = tempFd(body), out = tempFd("");
+    // Under a cross build's emulator the application runs through it, and
+    // the emulator needs its loader prefix in the cleared environment.
+    const char* emulator = getenv("ZEL_EMULATOR");
+    if (!emulator || !*emulator) emulator = nullptr;
+    if (emulator && getenv("QEMU_LD_PREFIX")) env.push_back(std::string("QEMU_LD_PREFIX=") + getenv("QEMU_LD_PREFIX"));
     std::vector<char*> envp;
     for (std::string& s : env) envp.push_back(&s[0]);
     envp.push_back(nullptr);
@@ -52,8 +57,9 @@ RunResult runApp(std::vector<std::string> env, const std::string& body) {
         dup2(in, 0);
         dup2(out, 1);
         alarm(20);  // a hung request dies instead of hanging the suite
-        char* argv[] = {const_cast<char*>(CGI_REQUEST_APP), nullptr};
-        execve(CGI_REQUEST_APP, argv, envp.data());
+        char* argv[] = {const_cast<char*>(emulator), const_cast<char*>(CGI_REQUEST_APP), nullptr};
+        char** args = emulator ? argv : argv + 1;
+        execve(args[0], args, envp.data());
         _exit(127);
     }
     RunResult r;
