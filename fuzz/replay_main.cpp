@@ -54,6 +54,6 @@ int main(int argc, char** argv) {
             count++;
         }
     }
-    printf("replayed %zu inputs\n", count);
+    fprintf(stderr, "replayed %zu inputs\n", count);  // stdout may belong to the entry
     return count > 0 ? 0 : 1;
 }
