@@ -67,6 +67,11 @@ sim=$!
 for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
 "$root/scripts/webserver.sh" start "$build" "$port" "$run"
 set +e  # from here on every outcome is a check that is reported
+# Serve copies of the web content, so that edits to the source tree during
+# the run cannot change the pages the samples were taken of.
+for f in "$run"/htdocs/*; do
+  [ "$(basename "$f")" = zelbrowser.cgi ] || { cp -rL "$f" "$f.copy" && rm "$f" && mv "$f.copy" "$f"; }
+done
 objects_before=$(ipc_objects)
 mem_before=$(memory "$sim")
 rss_before=$(rss_kb "$sim")
