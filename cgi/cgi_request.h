@@ -52,7 +52,8 @@ extern FILE* cgiOut;
 /* ---- Decoded form data ---- */
 
 /* One form field. The list keeps request order and duplicates; every string
- * is a separate allocation owned by the layer until the end of the request. */
+ * is a separate allocation owned by the layer until the end of the request.
+ * Built during decoding (or a restore) and only read after; one thread, no lock. */
 typedef struct cgiFormEntryStruct {
     char* attr;        /* field name, decoded */
     char* value;       /* field value, decoded; empty for a multipart part */

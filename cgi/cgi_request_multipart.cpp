@@ -27,6 +27,7 @@ size_t mpBodyLeft(const mpStream* m) {
 // body as fits after them. Returns the number of bytes read (0: no more input).
 size_t mpFill(mpStream* m) {
     size_t unread = mpUnread(m);
+    assert(unread < kMpWindow);  // callers refill only a window they have mostly read
     if (m->pos != kMpHeadroom) {
         memmove(m->data + kMpHeadroom, m->data + m->pos, unread);
         m->pos = kMpHeadroom;
@@ -51,7 +52,6 @@ void mpUngetc(mpStream* m) {
     assert(m->pos > 0);
     m->pos--;
 }
-
 
 // The 1024-byte hand-off buffer between the delimiter search and the hook.
 struct HandOff {
