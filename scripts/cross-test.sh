@@ -108,11 +108,11 @@ echo "== tests under qemu-mips"
 # two cases depend on that peek and are left to the native runs.
 GTEST_FILTER=-Ipc.PeekLeavesTheMessageForGetMsg:Ipc.GetMsgRefusesALongerMessageAndKeepsIt
 export GTEST_FILTER
-# The HTTP and browser tests have the host's web server start the program
-# itself, with no emulator in between.
+# The tests through the web server (HTTP, faults over HTTP, browser) have the
+# host's web server start the program itself, with no emulator in between.
 # A failure is noted and the checks below still run.
 failed=
-(cd "$build" && ctest --output-on-failure -j "$jobs" -E '^(zelbrowser_http|browser_viewer)$') ||
+(cd "$build" && ctest --output-on-failure -j "$jobs" -E '^(zelbrowser_http|faults_http|browser_viewer)$') ||
   failed="$failed tests"
 unset GTEST_FILTER
 
