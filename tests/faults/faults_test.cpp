@@ -280,13 +280,19 @@ class PrivateTmp : public ::testing::Test {
 const std::string kBoundary = "b0undAry";
 const std::string kMultipart = "multipart/form-data; boundary=" + kBoundary;
 
-// One multipart part with `size` body bytes; a file part when `file`.
-std::string multipartBody(bool file, size_t size) {
-  std::string b = "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"firmware\"";
-  if (file) b += "; filename=\"fw.bin\"\r\nContent-Type: application/octet-stream";
-  b += "\r\n\r\n";
-  for (size_t i = 0; i < size; ++i) b += static_cast<char>('a' + i % 26);
-  return b + "\r\n--" + kBoundary + "--\r\n";
+// A multipart body with one part per letter of `parts`: 't' a text field,
+// 'f' a file part; each with `size` body bytes.
+std::string multipartBody(const std::string& parts, size_t size) {
+  std::string b;
+  for (char kind : parts) {
+    b += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"";
+    b += kind == 'f' ? "firmware\"; filename=\"fw.bin\"\r\nContent-Type: application/octet-stream"
+                     : "note\"";
+    b += "\r\n\r\n";
+    for (size_t i = 0; i < size; ++i) b += static_cast<char>('a' + i % 26);
+    b += "\r\n";
+  }
+  return b + "--" + kBoundary + "--\r\n";
 }
 
 // ---- The temporary folder full when a file part arrives ----
@@ -295,7 +301,7 @@ struct FullCase {
   const char* name;
   const char* options;  // tmpfs options of /tmp
   size_t fill;          // bytes written to /tmp/fill first
-  bool filePart;        // the part carries a file name (needs a temporary file)
+  const char* parts;    // 't' text part, 'f' file part (needs a temporary file)
   int status;           // expected exit status
   const char* trace;    // expected last trace line
 };
@@ -316,7 +322,7 @@ TEST_P(TempFolderFull, ClearResultNothingLeft) {
     ASSERT_EQ(readFile("/tmp/fill").size(), c.fill);
   }
   std::remove(kTrace);
-  const std::string body = multipartBody(c.filePart, 3000);
+  const std::string body = multipartBody(c.parts, 3000);
   const Outcome o = post(kMultipart, body.size(), body, nullptr)->finish(10000);
   EXPECT_EQ(o.status, c.status) << o.err;
   EXPECT_EQ(o.out, c.status == 0 ? page.out : "");
@@ -329,12 +335,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // No inode left: the temporary file cannot be made, the request ends
         // with status 255 before the handler runs, so no entry and no page.
-        FullCase{"noInodeFilePart", "size=64k,nr_inodes=1", 0, true, 255, "PostMultipartInput failed"},
+        FullCase{"noInodeFilePart", "size=64k,nr_inodes=1", 0, "f", 255, "PostMultipartInput failed"},
+        // The text part's entry exists when the file part fails; the request
+        // still ends without a page (and, sanitized, without a leak).
+        FullCase{"noInodeTextThenFile", "size=64k,nr_inodes=1", 0, "tf", 255, "PostMultipartInput failed"},
         // A text part needs no temporary file.
-        FullCase{"noInodeTextPart", "size=64k,nr_inodes=1", 0, false, 0, "PostMultipartInput succeeded"},
+        FullCase{"noInodeTextPart", "size=64k,nr_inodes=1", 0, "t", 0, "PostMultipartInput succeeded"},
         // No space but an inode: the file is made and stays empty (the bytes
         // go to the upload hook), so the request is served.
-        FullCase{"noSpaceFilePart", "size=4k", 4096, true, 0, "PostMultipartInput succeeded"}),
+        FullCase{"noSpaceFilePart", "size=4k", 4096, "f", 0, "PostMultipartInput succeeded"}),
     [](const ::testing::TestParamInfo<FullCase>& i) { return std::string(i.param.name); });
 
 // ---- The request body stops before CONTENT_LENGTH ----
