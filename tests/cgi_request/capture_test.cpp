@@ -47,10 +47,6 @@ std::string header(int contentLength) {
 
 class Capture : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        // Private /tmp, so that counting temporary files sees only ours.
-        if (getenv("ZEL_IN_NS")) mount("cgitmp", "/tmp", "tmpfs", 0, "size=16m");
-    }
     void SetUp() override {
         if (!getenv("ZEL_IN_NS")) GTEST_SKIP() << "needs the namespace runner";
         resetRequest();

@@ -1,13 +1,12 @@
 // process_test.cpp - drives the test application through the real process
 // entry point as a web server does: environment, body on stdin, then checks
 // exit status, response bytes, trace lines, stdin consumption and that no
-// temporary file outlives the process. /tmp is a private tmpfs here.
+// temporary file outlives the process. /tmp is a private tmpfs here (ns-run).
 #include "temp_files.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,10 +88,6 @@ std::string part(const std::string& disposition, const std::string& body, const 
 
 class RequestProcess : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        // Only inside the namespace runner: the mount stays private to it.
-        if (getenv("ZEL_IN_NS")) mount("cgitmp", "/tmp", "tmpfs", 0, "size=32m");
-    }
     void SetUp() override {
         if (!getenv("ZEL_IN_NS")) GTEST_SKIP() << "needs the namespace runner";
     }
