@@ -9,8 +9,11 @@
 # network namespaces. Exit status 0 when every check passed.
 #
 # Usage: scripts/load-test.sh [BUILD_DIR] [SECONDS_PER_RUN] [UPLOAD_MIB]
-#   defaults: build-load, 10, 3. Builds dvrsim, zelbrowser.cgi and
-#   dvrsession in BUILD_DIR when they are missing (no sanitizer: figures).
+#   defaults: build-load, 10, 3. Configures BUILD_DIR when it is new (no
+#   sanitizer: figures) and builds dvrsim, zelbrowser.cgi, dvrsession and,
+#   when tests are on, the request layer's test application, which then
+#   takes the same uploads and reports the size and hash of what its upload
+#   hook received, so the decoded bytes are checked under load too.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-load}
@@ -22,10 +25,11 @@ port=8080
 # Stage 1 (outside): build, then re-enter in private namespaces.
 if [ -z "${ZEL_LOAD_INNER:-}" ]; then
   command -v wrk >/dev/null || { echo "load-test: wrk is not installed (scripts/install-deps.sh)" >&2; exit 1; }
-  if [ ! -x "$build/cgi/zelbrowser.cgi" ] || [ ! -x "$build/simulator/dvrsim/dvrsim" ]; then
-    cmake -S "$root" -B "$build" -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$build" --target zelbrowser.cgi dvrsim dvrsession -j2 >/dev/null
-  fi
+  [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DZEL_BUILD_BENCH=OFF >/dev/null
+  targets="zelbrowser.cgi dvrsim dvrsession"
+  # The request layer's test application reports what its upload hook got.
+  ! grep -q '^ZEL_BUILD_TESTS:BOOL=ON' "$build/CMakeCache.txt" || targets="$targets cgi_request_app"
+  cmake --build "$build" --target $targets -j2 >/dev/null
   build=$(cd "$build" && pwd)
   ZEL_LOAD_INNER=1 exec "$root/scripts/ns-run" unshare --net -- "$0" "$build" "$seconds" "$upload_mib"
 fi
@@ -59,7 +63,8 @@ rss_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$1/status"; }
 # key/id/kind of every System V object in this namespace.
 ipc_objects() { ipcs -a | awk '/^0x/ { print $1 }' | sort; }
 
-# CGI processes started by lighttpd that are still there.
+# CGI processes (zelbrowser.cgi, the test application) started by lighttpd
+# that are still there.
 cgi_children() { pgrep -P "$(cat "$run/lighttpd.pid")" -c || true; }
 
 "$dvrsim" run >"$run/dvrsim.log" 2>&1 &
@@ -119,10 +124,14 @@ function init(args)
   responses, bad_status, bad_body = 0, 0, 0
 end
 function request() return req end
+-- Temporary file names differ per request; everything else must not.
+local function same(body)
+  return (body:gsub("/tmp/cgi%w+", "/tmp/cgi")) == (expected:gsub("/tmp/cgi%w+", "/tmp/cgi"))
+end
 function response(status, headers, body)
   responses = responses + 1
   if status ~= 200 then bad_status = bad_status + 1 end
-  if body ~= expected then bad_body = bad_body + 1 end
+  if not same(body) then bad_body = bad_body + 1 end
 end
 function done(summary, latency, requests)
   local r, s, b = 0, 0, 0
@@ -176,16 +185,31 @@ load() { # NAME PATH BODY_FILE
     [ "$sfail" = 0 ] || head -5 "$run/session.failures"
   fi
   for _ in $(seq 100); do [ "$(cgi_children)" = 0 ] && break; sleep 0.05; done
-  [ "$(cgi_children)" = 0 ]; check "$name: no zelbrowser.cgi left running" $? ""
+  [ "$(cgi_children)" = 0 ]; check "$name: no CGI process left running" $? ""
 }
 
 load live /zelbrowser.cgi
 load playback "/zelbrowser.cgi?id=$playback_id"
 load upload /zelbrowser.cgi "$run/upload.body"
-
 decoded=$(grep -c '^PostMultipartInput succeeded$' /var/www/cgidebug)
 uploads=$(sed -n 's/^RESULT responses=\([0-9]*\).*/\1/p' "$run/upload.wrk")
 [ "$decoded" -ge "$uploads" ]; check "upload: every body decoded by the program" $? "$decoded decoded (trace), $uploads answered"
+
+app=$build/tests/cgi_request/cgi_request_app
+if [ -x "$app" ]; then
+  ln -s "$app" "$run/htdocs/request_app.cgi"
+  curl -sf -u admin:admin -H "Content-Type: multipart/form-data; boundary=$boundary" \
+    --data-binary @"$run/upload.body" "http://127.0.0.1:$port/request_app.cgi" -o "$run/upload-app.expect"
+  file_bytes=$((upload_mib * 1048576))
+  grep -q "^calls=[0-9]* bytes=$((file_bytes + 9)) " "$run/upload-app.expect" &&
+    grep -q "^entry \[note\] \[\] 9 \[\] \[\] tfile=0" "$run/upload-app.expect" &&
+    grep -q "^entry \[file\] \[\] $file_bytes \[firmware.bin\] \[application/octet-stream\] tfile=1 " "$run/upload-app.expect"
+  check "sample: upload hook got every byte" $? "$((file_bytes + 9)) bytes in 2 entries"
+  load upload-app /request_app.cgi "$run/upload.body"
+else
+  echo "skip  upload-app: $app is not built (tests off in $build)"
+fi
+
 [ "$(ipc_objects)" = "$objects_before" ]; check "System V objects: only the simulator's" $? "$(echo $objects_before)"
 left=$(find /tmp /var/tmp -mindepth 1 -maxdepth 1 | wc -l)
 [ "$left" = 0 ]; check "no temporary file left in /tmp, /var/tmp" $? "$left found"
