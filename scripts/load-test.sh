@@ -88,13 +88,14 @@ playback_id=2A3C0312345
 # The upload: one multipart file part of UPLOAD_MIB MiB of random bytes
 # and a text field.
 boundary=loadtestB0undary
-{
+make_body() { # MIB
   printf -- '--%s\r\nContent-Disposition: form-data; name="note"\r\n\r\nload test\r\n' $boundary
   printf -- '--%s\r\nContent-Disposition: form-data; name="file"; filename="firmware.bin"\r\n' $boundary
   printf 'Content-Type: application/octet-stream\r\n\r\n'
-  head -c $((upload_mib * 1048576)) /dev/urandom
+  head -c $(($1 * 1048576)) /dev/urandom
   printf -- '\r\n--%s--\r\n' $boundary
-} >"$run/upload.body"
+}
+make_body "$upload_mib" >"$run/upload.body"
 
 # Samples: the body each kind of request must get, every time.
 curl -sf -u admin:admin "$url" -o "$run/live.expect"
@@ -208,6 +209,25 @@ if [ -x "$app" ]; then
   load upload-app /request_app.cgi "$run/upload.body"
 else
   echo "skip  upload-app: $app is not built (tests off in $build)"
+fi
+
+# The program's peak memory must not follow the size of an upload: one
+# request with the sample body and one ten times larger, run directly.
+peak_kb() { # BODY_FILE
+  (cd "$run/htdocs" && env -i REQUEST_METHOD=POST REMOTE_USER=admin CONTENT_LENGTH="$(stat -c %s "$1")" \
+    CONTENT_TYPE="multipart/form-data; boundary=$boundary" \
+    /usr/bin/time -o "$run/peak" -f %M ./zelbrowser.cgi <"$1" >/dev/null) && cat "$run/peak"
+}
+if [ -x /usr/bin/time ]; then
+  make_body $((upload_mib * 10)) >"$run/upload-big.body"
+  small=$(peak_kb "$run/upload.body")
+  big=$(peak_kb "$run/upload-big.body")
+  decoded_big=$(tail -n 12 /var/www/cgidebug | grep -c "^cgiContentLength: $(stat -c %s "$run/upload-big.body")$\|^PostMultipartInput succeeded$")
+  rm -f "$run/upload-big.body"
+  [ "$decoded_big" = 2 ] && [ -n "$small" ] && [ -n "$big" ] && [ "$big" -le $((small + 256)) ]
+  check "program memory flat with upload size" $? "peak RSS ${small:-?} kB (${upload_mib} MiB body), ${big:-?} kB (10 times larger)"
+else
+  echo "skip  program memory: /usr/bin/time is not installed"
 fi
 
 [ "$(ipc_objects)" = "$objects_before" ]; check "System V objects: only the simulator's" $? "$(echo $objects_before)"
