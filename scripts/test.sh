@@ -1,9 +1,15 @@
 #!/bin/sh
 # Installs what is missing, builds the project twice (optimised, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both.
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
+# the real-browser test of the viewer pages included.
 set -e
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+need=""
+command -v node >/dev/null || need="$need nodejs"
+command -v npm >/dev/null || need="$need npm"
+scripts/install-deps.sh chromium iproute2 $need
+[ -d tests/browser/node_modules/puppeteer-core ] ||
+  (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 jobs=$(nproc)
 for variant in release sanitize; do
   dir=build-test-$variant
