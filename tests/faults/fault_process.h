@@ -41,7 +41,6 @@ class Child {
   Child& operator=(const Child&) = delete;
 
   pid_t pid() const { return pid_; }
-  bool started() const { return pid_ > 0; }
   // Output read so far.
   const std::string& out() const { return out_; }
   // Reads output until it holds `text` or `ms` pass or the output ends;
