@@ -1,5 +1,6 @@
 // fuzz_capture.cpp - the capture reader on any file; a capture it accepts
-// is written again and must read back to the same request.
+// is written again and must read back to the same request; no temporary
+// file outlives the clean-up.
 #include "fuzz_common.h"
 
 #include <cstring>
@@ -47,5 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(describe() == before);
     }
     cgiFreeResources();
+    FUZZ_CHECK(fuzzTempFiles() == 0);
     return 0;
 }

@@ -46,5 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(mpOffset(&m) <= cgiContentLength);
     fclose(in);
+    cgiIn = stdin;  // as start-up leaves it; the closed stream must not linger
+    cgiContentLength = 0;
     return 0;
 }

@@ -12,13 +12,11 @@
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
 int g_refuseAt;                     // hook call that returns -1 (0: none)
 int g_calls;                        // hook calls of this request
-std::vector<std::string> g_tfiles;  // temporary files seen by the handler
 
 }  // namespace
 
@@ -33,7 +31,6 @@ int cgiMain(void) {
     for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) {
         FUZZ_CHECK(e->value[0] == '\0' && e->valueLength >= 0);
         FUZZ_CHECK((e->tfileName[0] != '\0') == (e->fileName[0] != '\0'));
-        if (e->tfileName[0]) g_tfiles.push_back(e->tfileName);
     }
     char buf[16];
     if (cgiFormEntryFirst) cgiFormString(cgiFormEntryFirst->attr, buf, sizeof buf);
@@ -62,12 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setenv("CONTENT_TYPE", ("multipart/form-data; boundary=" + boundary).c_str(), 1);
     setenv("CONTENT_LENGTH", std::to_string(length).c_str(), 1);
     g_calls = 0;
-    g_tfiles.clear();
 
     cgiRunRequest();
 
     FUZZ_CHECK(lseek(0, 0, SEEK_CUR) <= (length > 0 ? length : 0));
-    for (const std::string& t : g_tfiles) FUZZ_CHECK(access(t.c_str(), F_OK) != 0);
+    FUZZ_CHECK(fuzzTempFiles() == 0);
     FUZZ_CHECK(cgiFormEntryFirst == nullptr);
     return 0;
 }
