@@ -59,13 +59,16 @@ int lockValue() { return semctl(lockSemaphore(), 0, GETVAL); }
 // The device simulator as a child process.
 class Simulator {
  public:
-  // Starts `dvrsim run` and waits until its objects answer; false otherwise.
+  // Starts `dvrsim run` and waits until its own objects answer (with
+  // `replace`, not the stale ones it is about to remove); false otherwise.
   bool start(bool replace) {
+    const int staleLock = lockSemaphore(), staleTable = shmget(kDiskMapKey, 0, 0);
     Launch l{{ZEL_DVRSIM, "run"}};
     if (replace) l.argv.push_back("--replace");
     child_ = std::make_unique<Child>(l);
     for (int i = 0; i < 250 && child_->running(); ++i) {
-      if (shmget(kDiskMapKey, 0, 0) >= 0 &&
+      const int lock = lockSemaphore(), table = shmget(kDiskMapKey, 0, 0);
+      if (lock >= 0 && lock != staleLock && table >= 0 && table != staleTable &&
           faults::run({{ZEL_DVRSIM, "get", "model.code"}}, 5000).status == 0)
         return child_->running();
       faults::pauseMs(20);
