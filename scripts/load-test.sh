@@ -24,7 +24,9 @@ port=8080
 
 # Stage 1 (outside): build, then re-enter in private namespaces.
 if [ -z "${ZEL_LOAD_INNER:-}" ]; then
-  command -v wrk >/dev/null || { echo "load-test: wrk is not installed (scripts/install-deps.sh)" >&2; exit 1; }
+  for tool in wrk curl lighttpd ip; do
+    command -v $tool >/dev/null || { echo "load-test: $tool is not installed" >&2; exit 1; }
+  done
   [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DZEL_BUILD_BENCH=OFF >/dev/null
   targets="zelbrowser.cgi dvrsim dvrsession"
   # The request layer's test application reports what its upload hook got.
