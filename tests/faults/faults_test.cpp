@@ -261,8 +261,9 @@ class PrivateTmp : public ::testing::Test {
     }
     return names;
   }
-  // Starts the request with `body` already in its input pipe. The pipe's
-  // write end is handed back through `writer` (left open) or closed at once.
+  // Starts the request with `body` already in its input pipe (test bodies
+  // fit the pipe's 64 KiB buffer). The write end is handed back through
+  // `writer` (left open) or closed at once. Null when the pipe failed.
   static std::unique_ptr<Child> post(const std::string& contentType, size_t length,
                                      const std::string& body, int* writer) {
     int fds[2];
@@ -326,7 +327,9 @@ TEST_P(TempFolderFull, ClearResultNothingLeft) {
   }
   std::remove(kTrace);
   const std::string body = multipartBody(c.parts, 3000);
-  const Outcome o = post(kMultipart, body.size(), body, nullptr)->finish(10000);
+  const auto cgi = post(kMultipart, body.size(), body, nullptr);
+  ASSERT_NE(cgi, nullptr);
+  const Outcome o = cgi->finish(10000);
   EXPECT_EQ(o.status, c.status) << o.err;
   EXPECT_EQ(o.out, c.status == 0 ? page.out : "");
   EXPECT_TRUE(contains(readFile(kTrace), std::string(c.trace) + "\n")) << readFile(kTrace);
@@ -366,7 +369,9 @@ TEST_P(ShortBody, EndsWithoutOutput) {
   const ShortCase& c = GetParam();
   mountTmp("size=1m");
   std::remove(kTrace);
-  const Outcome o = post(c.contentType, c.declared, c.sent, nullptr)->finish(10000);
+  const auto cgi = post(c.contentType, c.declared, c.sent, nullptr);
+  ASSERT_NE(cgi, nullptr);
+  const Outcome o = cgi->finish(10000);
   EXPECT_EQ(o.status, c.status) << o.err;
   if (c.status != 0) {
     EXPECT_EQ(o.out, "");
