@@ -2,7 +2,7 @@
 # Installs the Debian packages this project needs and that are missing.
 # Usage: scripts/install-deps.sh [extra-package...]
 set -e
-base="g++ cmake make libgtest-dev libbenchmark-dev lighttpd util-linux procps valgrind wrk"
+base="g++ cmake make libgtest-dev libbenchmark-dev lighttpd util-linux procps iproute2 curl time valgrind wrk"
 missing=""
 for p in $base "$@"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"

@@ -36,8 +36,9 @@ make_docroot() {
   ln -s "$build/cgi/zelbrowser.cgi" "$docroot/zelbrowser.cgi"
 }
 
-make_users() {
-  local build=$1 users=$2
+make_users() (
+  build=$1 users=$2
+  umask 077   # the user file holds passwords in plain text
   if [ -n "${ZEL_USERS_FILE:-}" ]; then
     cp "$ZEL_USERS_FILE" "$users"
   else
@@ -45,7 +46,7 @@ make_users() {
       die "cannot list the users: is the simulator running? ($build/simulator/dvrsim/dvrsim run)"
   fi
   [ -s "$users" ] || die "no enabled user to log in with"
-}
+)
 
 start() {
   [ $# -eq 3 ] || die "usage: webserver.sh start BUILD_DIR PORT RUNDIR"
