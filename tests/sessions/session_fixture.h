@@ -1,6 +1,6 @@
-// session_fixture.h - a private device for each session test: the
-// configuration segment, the two session tables, the semaphore set and the
-// queue, plus helpers to read the queue and to run a fake device service.
+// session_fixture.h - a private device per session test (configuration
+// segment, both session tables, semaphore set, queue) with helpers to read
+// the queue, run a fake device service and fork short-lived children.
 #ifndef SESSION_FIXTURE_H
 #define SESSION_FIXTURE_H
 
@@ -9,11 +9,8 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
-#include <utility>
 #include <vector>
-#include <sys/ipc.h>
 #include <sys/msg.h>
-#include <sys/sem.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,16 +30,28 @@ struct Msg {
     bool operator==(const Msg& o) const { return type == o.type && payload == o.payload; }
 };
 
-inline void PrintTo(const Msg& m, std::ostream* os)
-{
-    *os << "{" << m.type << "," << m.payload << "}";
-}
+inline void PrintTo(const Msg& m, std::ostream* os) { *os << "{" << m.type << "," << m.payload << "}"; }
 
 // Layout of a received message: a long type and up to 4 text bytes.
 struct RawMsg {
     long type;
     unsigned char text[4];
 };
+
+// Runs `body` in a child process whose exit status is its result.
+inline pid_t spawn(const std::function<int()>& body) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    return pid;
+}
+
+// Exit status of the child, or -1 when it did not exit normally.
+inline int wait_exit(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 // Members are public so that capture-less operation tables can reach them.
 class SessionTest : public ::testing::Test {
@@ -56,26 +65,22 @@ public:
         da = attach(DA_SHM_KEY, DA_TABLE_SIZE);
         ASSERT_GE(semid, 0);
         ASSERT_GE(msgid, 0);
-        drain();
     }
 
     void TearDown() override
     {
         stop_service();
-        // Every operation must give the lock back.
-        EXPECT_EQ(getSemVal(semid, 0), 1);
+        EXPECT_EQ(getSemVal(semid, 0), 1) << "an operation kept the lock";
         for (unsigned char* p : {cfg, sch, da})
             shmdt(p);
-        remove_shm(kDeviceKey);
-        remove_shm(SCH_SHM_KEY);
-        remove_shm(DA_SHM_KEY);
+        for (key_t k : {kDeviceKey, key_t{SCH_SHM_KEY}, key_t{DA_SHM_KEY}})
+            remove_shm(k);
         remove_sem(kDeviceKey);
         remove_msg(kDeviceKey);
     }
 
     // Every message waiting on the queue, oldest first; the queue ends empty.
-    std::vector<Msg> drain()
-    {
+    std::vector<Msg> drain() {
         std::vector<Msg> out;
         RawMsg m;
         while (msgrcv(msgid, &m, sizeof m.text, 0, IPC_NOWAIT) >= 0)
@@ -84,30 +89,26 @@ public:
     }
 
     // Types of every waiting message, for messages whose byte carries no value.
-    std::vector<long> drain_types()
-    {
+    std::vector<long> drain_types() {
         std::vector<long> out;
         for (const Msg& m : drain())
             out.push_back(m.type);
         return out;
     }
 
-    // Runs `answer` in a child process for every message taken from the
-    // queue, until stop_service() or the end of the test.
-    void start_service(std::function<void(const Msg&)> answer)
-    {
-        service_pid = fork();
-        if (service_pid == 0) {
+    // Runs `answer` in a child for every message taken from the queue, until
+    // stop_service() or the end of the test.
+    void start_service(std::function<void(const Msg&)> answer) {
+        service_pid = spawn([&] {
             RawMsg m;
             while (msgrcv(msgid, &m, sizeof m.text, 0, 0) >= 0)
                 answer({m.type, m.text[0]});
-            _exit(0);
-        }
+            return 0;
+        });
         ASSERT_GT(service_pid, 0);
     }
 
-    void stop_service()
-    {
+    void stop_service() {
         if (service_pid > 0) {
             kill(service_pid, SIGKILL);
             waitpid(service_pid, nullptr, 0);
@@ -116,12 +117,14 @@ public:
     }
 
     data_ul_stat* ul() { return reinterpret_cast<data_ul_stat*>(cfg + CFG_UL_STAT_OFFSET); }
-    cfg_rt_update_data* rt()
-    {
-        return reinterpret_cast<cfg_rt_update_data*>(cfg + CFG_RT_UPDATE_OFFSET);
-    }
+    cfg_rt_update_data* rt() { return reinterpret_cast<cfg_rt_update_data*>(cfg + CFG_RT_UPDATE_OFFSET); }
     sch_shm* sch_slot(int i) { return reinterpret_cast<sch_shm*>(sch) + i; }
     da_shm* da_slot(int i) { return reinterpret_cast<da_shm*>(da) + i; }
+    uint32_t counter(const unsigned char* at) {
+        uint32_t v;
+        std::memcpy(&v, at, sizeof v);
+        return v;
+    }
 
     int semid = -1;
     int msgid = -1;
@@ -131,27 +134,13 @@ public:
     pid_t service_pid = -1;
 
 private:
-    static unsigned char* attach(key_t key, int size)
-    {
-        const int id = create_shm(key, size);
-        void* p = get_shm_ptr_by_id(id);
+    static unsigned char* attach(key_t key, int size) {
+        void* p = get_shm_ptr_by_id(create_shm(key, size));
         EXPECT_NE(p, nullptr);
         std::memset(p, 0, size);
         return static_cast<unsigned char*>(p);
     }
 };
-
-// Polls `cond` every 5 ms for up to 5 s: for effects that another process
-// (a fake service) brings about at its own pace.
-inline bool eventually(const std::function<bool()>& cond)
-{
-    for (int i = 0; i < 1000; ++i) {
-        if (cond())
-            return true;
-        usleep(5000);
-    }
-    return cond();
-}
 
 }  // namespace session_test
 

@@ -22,76 +22,63 @@ public:
         sim_diskmap_reset();
     }
 
-    bool handle(const Msg& m)
-    {
+    bool handle(const Msg& m) {
         return sim_search_handle(st, dev, m.type, m.payload) ||
                sim_diskmap_handle(st, dev, m.type, m.payload) ||
                sim_exchange_handle(st, dev, m.type);
     }
 
     // Answers everything waiting on the queue, in order.
-    void serve_queue()
-    {
+    void serve_queue() {
         for (const Msg& m : drain())
             EXPECT_TRUE(handle(m)) << m.type;
     }
-
-    void start_simulated_service()
-    {
-        start_service([this](const Msg& m) { handle(m); });
-    }
+    void start_simulated_service() { start_service([this](const Msg& m) { handle(m); }); }
 
     SimSessionState st;
     SimDevice dev{};
 };
 
-TEST_F(SimulatorTest, SearchFillsOverSeveralRefreshesThenFreesItsSlot)
-{
-    sch_shm local{};
-    local.camera_map = 1u << 3;
-    int slot = sch_update(sch, semid, msgid, 0, &local);
-    ASSERT_EQ(slot, 0);
-    serve_queue();
-    std::vector<unsigned> progress;
-    for (int visit = 0; visit < 10 && slot >= 0; ++visit) {
-        slot = sch_update(sch, semid, msgid, 1, &local);
-        serve_queue();
-        progress.push_back(local.sch_progress);
-        EXPECT_LE(local.sch_prev_result_num, local.sch_result_num);
-    }
-    EXPECT_EQ(slot, -1);
-    EXPECT_EQ(progress, (std::vector<unsigned>{25, 50, 75, 100}));
-    EXPECT_EQ(local.sch_end, 1);
-    EXPECT_EQ(local.sch_stop, 1);
-    EXPECT_EQ(local.sch_result_num, 7u * 48u);  // camera 3, every half hour for a week
-    for (uint32_t i = 0; i < local.sch_result_num; ++i)
-        ASSERT_EQ(local.results[i].camera_map, 1u << 3);
-    EXPECT_EQ(sch_slot(0)->web_user, 0u);  // the final cancel freed it
-}
-
-TEST_F(SimulatorTest, MotionSearchLooksOnlyAtChosenAreas)
-{
-    for (uint16_t row : {uint16_t{0}, uint16_t{0xffff}}) {
+TEST_F(SimulatorTest, SearchFillsOverSeveralRefreshesThenFreesItsSlot) {
+    const struct {
+        uint32_t cameras, motion_cameras;  // event search on `cameras`, motion search on the others
+        uint16_t area;                     // rows of the motion grid chosen
+        uint32_t results;
+        uint8_t name_flags;                // a bit every result carries
+    } cases[] = {{1u << 3, 0, 0, 7 * 48, 0}, {0, 1u << 2, 0xffff, 0, 2}, {0, 1u << 2, 0, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cameras | c.motion_cameras);
         sch_shm local{};
-        local.mt_filter.cameramap = 1u << 2;
+        local.camera_map = c.cameras;
+        local.mt_filter.cameramap = c.motion_cameras;
         for (int r = 0; r < 16; ++r)
-            local.mt_filter.grid[2].info[r] = row;
+            local.mt_filter.grid[2].info[r] = c.area;
         int slot = sch_update(sch, semid, msgid, 0, &local);
-        while (slot >= 0) {
+        ASSERT_EQ(slot, 0);
+        std::vector<unsigned> progress;
+        for (int visit = 0; visit < 10 && slot >= 0; ++visit) {
             serve_queue();
             slot = sch_update(sch, semid, msgid, 1, &local);
+            progress.push_back(local.sch_progress);
+            EXPECT_LE(local.sch_prev_result_num, local.sch_result_num);
         }
         serve_queue();
-        EXPECT_EQ(local.sch_result_num == 0, row == 0);
-        for (uint32_t i = 0; i < local.sch_result_num; ++i) {
-            EXPECT_EQ(local.results[i].camera_map, 1u << 2);
-            EXPECT_NE(local.results[i].name_flags & 2, 0);
+        EXPECT_EQ(slot, -1);
+        EXPECT_EQ(progress, (std::vector<unsigned>{25, 50, 75, 100}));
+        EXPECT_EQ(local.sch_end + local.sch_stop, 2);
+        if (c.results != 0) {  // camera 3, every half hour for a week
+            EXPECT_EQ(local.sch_result_num, c.results);
         }
+        EXPECT_EQ(local.sch_result_num == 0, c.cameras == 0 && c.area == 0);
+        for (uint32_t i = 0; i < local.sch_result_num; ++i) {
+            ASSERT_EQ(local.results[i].camera_map, c.cameras | c.motion_cameras);
+            ASSERT_EQ(local.results[i].name_flags & c.name_flags, c.name_flags);
+        }
+        EXPECT_EQ(sch_slot(0)->web_user, 0u);  // the final cancel freed it
     }
 }
 
-TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed)
-{
+TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed) {
     const uint32_t now = sim_wall_seconds();
     const struct {
         int age;  // seconds since the last visit; 0 = never stamped
@@ -117,8 +104,7 @@ TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed)
     }
 }
 
-TEST_F(SimulatorTest, DiskMapZoomsInAndOut)
-{
+TEST_F(SimulatorTest, DiskMapZoomsInAndOut) {
     const struct {
         int op, zoom, target;
         uint8_t level;
@@ -140,51 +126,35 @@ TEST_F(SimulatorTest, DiskMapZoomsInAndOut)
     }
 }
 
-// Announces one piece as an uploader does: size and buffer number.
-void announce(SimulatorTest& t, uint32_t size, uint32_t number)
-{
-    zel_session::SemLock lock(t.semid);
-    t.ul()->cur_size = size;
-    t.ul()->buf_id = number;
-}
-
-TEST_F(SimulatorTest, UploadIsAcceptedFedAndEnded)
-{
+TEST_F(SimulatorTest, UploadIsAcceptedFedCancelledAndRefused) {
     start_simulated_service();
-    ASSERT_EQ(fup_occupy(cfg, semid, msgid), FUP_ACCEPTED);
-    fup_init(cfg, semid, 1000);
-    const uint32_t pieces[] = {400, 400, 200};
-    uint32_t number = 0;
-    for (uint32_t p : pieces) {
-        announce(*this, p, ++number);
-        EXPECT_EQ(fup_tavik_recv(cfg, semid, msgid, p), 1);
+    for (bool cancel : {false, true}) {
+        ASSERT_EQ(fup_occupy(cfg, semid, msgid), FUP_ACCEPTED);
+        fup_init(cfg, semid, 1000);
+        uint32_t number = 0;
+        for (uint32_t piece : cancel ? std::vector<uint32_t>{400} : std::vector<uint32_t>{400, 400, 200}) {
+            {
+                zel_session::SemLock lock(semid);  // announced as an uploader does
+                ul()->cur_size = piece;
+                ul()->buf_id = ++number;
+            }
+            EXPECT_EQ(fup_tavik_recv(cfg, semid, msgid, piece), 1);
+        }
+        if (cancel)
+            fup_cancel(cfg, semid, msgid);
+        for (int i = 0; i < 1000 && ul()->status != UL_STATUS_FREE; ++i)
+            usleep(5000);
+        EXPECT_EQ(ul()->status, UL_STATUS_FREE);  // the last piece or the cancel ended it
+        EXPECT_EQ(ul()->recv_size, cancel ? 400u : 1000u);
     }
-    data_ul_stat u;  // taking the last piece ended the upload
-    fup_get_status(cfg, semid, &u);
-    EXPECT_EQ(u.recv_size, 1000u);
-    EXPECT_EQ(u.status, UL_STATUS_FREE);
-}
-
-TEST_F(SimulatorTest, UploadCancelAndRefusal)
-{
-    start_simulated_service();
-    ASSERT_EQ(fup_occupy(cfg, semid, msgid), FUP_ACCEPTED);
-    fup_init(cfg, semid, 1000);
-    announce(*this, 100, 1);
-    EXPECT_EQ(fup_tavik_recv(cfg, semid, msgid, 100), 1);
-    fup_cancel(cfg, semid, msgid);
-    EXPECT_TRUE(eventually([this] { return ul()->status == UL_STATUS_FREE; }));
-    EXPECT_EQ(ul()->recv_size, 100u);
     stop_service();
-
     st.refuse_uploads = true;
     start_simulated_service();
     EXPECT_EQ(fup_occupy(cfg, semid, msgid), FUP_REFUSED);
     EXPECT_EQ(ul()->cancel, 0u);  // the last upload's cancel does not carry over
 }
 
-TEST_F(SimulatorTest, DhcpAnswersAndClock)
-{
+TEST_F(SimulatorTest, DhcpAnswersAndClock) {
     start_simulated_service();
     cfg_rt_update_data d;
     ASSERT_EQ(get_dhcp_setting(cfg, semid, msgid, &d), 0);
@@ -198,8 +168,7 @@ TEST_F(SimulatorTest, DhcpAnswersAndClock)
     EXPECT_EQ(d.dhcp_lease_exp - d.dhcp_update_date, 86400u);
 }
 
-TEST_F(SimulatorTest, StartCreatesTablesAndRefusesExistingOnes)
-{
+TEST_F(SimulatorTest, StartCreatesTablesAndRefusesExistingOnes) {
     EXPECT_FALSE(sim_sessions_start(dev, false));
     EXPECT_GE(get_shm_id(SCH_SHM_KEY), 0);  // a refusal removes nothing
     ASSERT_TRUE(sim_sessions_start(dev, true));
