@@ -67,10 +67,7 @@ std::string perror_line(const char* what, int err) {
 class Fault : public ::testing::Test {
  protected:
   void SetUp() override { debug_open_log(nullptr); }
-  void TearDown() override {
-    sys = shm_internal::kRealSyscalls;
-    debugLevels = 0;
-  }
+  void TearDown() override { sys = shm_internal::kRealSyscalls, debugLevels = 0; }
 };
 
 TEST_F(Fault, EveryWrapperKeepsErrnoAndLogsItsLine) {
@@ -78,6 +75,7 @@ TEST_F(Fault, EveryWrapperKeepsErrnoAndLogsItsLine) {
   const Case cases[] = {
       {"down EINTR", failing_all, 0, EINTR, [] { return down(1, 0); },
        "10|Failed semaphore down operation\n"},
+      {"downNB passes on, no line", failing_all, 0, EIDRM, [] { return downNB(1, 0); }, ""},
       {"up EIDRM", failing_all, 0, EIDRM, [] { return up(1, 0); },
        "10|Failed semaphore up operation\n"},
       {"semWait EINTR", failing_all, 3, EINTR, [] { return semWait(1, 0); },
@@ -114,10 +112,7 @@ TEST_F(Fault, EveryWrapperKeepsErrnoAndLogsItsLine) {
        perror_line("Failed attempt to put config update message on queue", EINTR)},
       {"get_msg EINTR", failing_all, -1, EINTR,
        [] {
-         struct {
-           long t;
-           char b[4];
-         } m;
+         struct { long t; char b[4]; } m;
          return get_msg(5, reinterpret_cast<struct msgbuf*>(&m), 0);
        },
        perror_line("Failed attempt to get config update message on queue", EINTR)},
@@ -128,29 +123,11 @@ TEST_F(Fault, EveryWrapperKeepsErrnoAndLogsItsLine) {
     g_errno = c.err;
     long rc = 0;
     int err = 0;
-    const std::string out = capture_stderr([&] {
-      errno = 0;
-      rc = c.call();
-      err = errno;
-    });
+    const std::string out = capture_stderr([&] { errno = 0, rc = c.call(), err = errno; });
     EXPECT_EQ(rc, -1) << c.name;
     EXPECT_EQ(err, c.err) << c.name;
     EXPECT_EQ(out, c.expected_log) << c.name;
   }
-}
-
-TEST_F(Fault, DownNBPassesTheResultOnWithoutALine) {
-  sys = failing_all();
-  g_errno = EIDRM;
-  int rc = 0;
-  int err = 0;
-  EXPECT_EQ(capture_stderr([&] {
-              rc = downNB(1, 0);
-              err = errno;
-            }),
-            "");
-  EXPECT_EQ(rc, -1);
-  EXPECT_EQ(err, EIDRM);
 }
 
 TEST_F(Fault, PeekAnswersOneOnlyForE2big) {
