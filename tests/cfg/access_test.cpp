@@ -111,35 +111,25 @@ class Access : public ::testing::Test {
   std::vector<unsigned char> before_;
 };
 
-TEST_F(Access, ReadCopiesExactlyTheRegion) {
+TEST_F(Access, EachAccessorMovesExactlyItsRegionAndGivesTheLockBack) {
+  const std::vector<unsigned char> src = pattern(5120 + kGuard, 91);
   for (const Row& r : kRows) {
+    seg_ = before_;
     alignas(8) unsigned char buf[5120 + kGuard];
     std::memset(buf, 0xEE, sizeof buf);
     EXPECT_EQ(r.fn(0, seg_.data(), sem_, buf), 0) << r.name;
     EXPECT_EQ(std::memcmp(buf, seg_.data() + r.offset, r.length), 0) << r.name;
     for (std::size_t i = r.length; i < r.length + kGuard; ++i) ASSERT_EQ(buf[i], 0xEE) << r.name;
-    EXPECT_EQ(seg_, before_) << r.name;
-    EXPECT_EQ(getSemVal(sem_, 0), 1) << r.name << " left the lock taken";
-  }
-}
-
-TEST_F(Access, WriteCopiesExactlyTheRegionAndReadsBack) {
-  for (const Row& r : kRows) {
-    if (r.read_only) continue;
-    seg_ = before_;
-    alignas(8) unsigned char buf[5120 + kGuard];
-    const std::vector<unsigned char> src = pattern(sizeof buf, 91);
-    std::memcpy(buf, src.data(), sizeof buf);
+    EXPECT_EQ(seg_, before_) << r.name << " read changed the segment";
     for (int direction : {1, -5}) {  // any non-zero value writes
+      if (r.read_only) break;
+      std::memcpy(buf, src.data(), sizeof buf);
       EXPECT_EQ(r.fn(direction, seg_.data(), sem_, buf), 0) << r.name;
       EXPECT_EQ(std::memcmp(seg_.data() + r.offset, src.data(), r.length), 0) << r.name;
+      EXPECT_EQ(std::memcmp(buf, src.data(), sizeof buf), 0) << r.name << " changed the source";
       expect_outside_unchanged(r.offset, r.length, r.name);
     }
-    EXPECT_EQ(std::memcmp(buf, src.data(), sizeof buf), 0) << r.name << " changed the source";
-    alignas(8) unsigned char back[5120];
-    EXPECT_EQ(r.fn(0, seg_.data(), sem_, back), 0) << r.name;
-    EXPECT_EQ(std::memcmp(back, src.data(), r.length), 0) << r.name << " round trip";
-    EXPECT_EQ(getSemVal(sem_, 0), 1) << r.name;
+    EXPECT_EQ(getSemVal(sem_, 0), 1) << r.name << " left the lock taken";
   }
 }
 

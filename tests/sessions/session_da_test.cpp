@@ -94,18 +94,5 @@ TEST_F(DiskMapTest, DoneNeedsBothFlagsAndConsumesThem) {
     }
 }
 
-TEST_F(DiskMapTest, HalfAnsweredRequestKeepsWaiting) {
-    start_service([this](const Msg& m) { da_slot(m.payload)->da_op_started = 1; });
-    const pid_t requester = spawn([this] { return da_getmap(da, semid, msgid, &local, 0, 0); });
-    usleep(300000);
-    EXPECT_EQ(waitpid(requester, nullptr, WNOHANG), 0) << "returned on the started flag alone";
-    {
-        zel_session::SemLock lock(semid);
-        da_slot(0)->da_op_done = 1;
-    }
-    EXPECT_EQ(wait_exit(requester), 0);
-    EXPECT_EQ(da_slot(0)->da_op_started + da_slot(0)->da_op_done, 0);
-}
-
 }  // namespace
 }  // namespace session_test

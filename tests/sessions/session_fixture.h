@@ -88,14 +88,6 @@ public:
         return out;
     }
 
-    // Types of every waiting message, for messages whose byte carries no value.
-    std::vector<long> drain_types() {
-        std::vector<long> out;
-        for (const Msg& m : drain())
-            out.push_back(m.type);
-        return out;
-    }
-
     // Runs `answer` in a child for every message taken from the queue, until
     // stop_service() or the end of the test.
     void start_service(std::function<void(const Msg&)> answer) {

@@ -48,7 +48,7 @@ TEST_F(RuntimeTest, AnsweredAndUnansweredRequests) {
             EXPECT_EQ(rec[k.own_flag], RT_FLAG_TAKEN);
             EXPECT_EQ(rec[k.other_flag], 7);
             EXPECT_EQ(rt()->gateway, answered ? 0xC0A80001u : 0x0A000001u);
-            EXPECT_EQ(drain_types(), answered ? std::vector<long>{} : std::vector<long>{k.type});
+            EXPECT_EQ(drain(), (answered ? std::vector<Msg>{} : std::vector<Msg>{{k.type, 0}}));
         }
     }
 }
@@ -62,7 +62,7 @@ TEST_F(RuntimeTest, SetTimeWritesOnlyCurTsAndSendsOneMessage) {
     std::memcpy(&want[16 + 30], &ts, 4);
     EXPECT_EQ(set_system_time(cfg, semid, msgid, ts), 0);
     EXPECT_EQ(std::vector<unsigned char>(around, around + 64), want);
-    EXPECT_EQ(drain_types(), std::vector<long>{RT_MSG_SET_TIME});
+    EXPECT_EQ(drain(), (std::vector<Msg>{{RT_MSG_SET_TIME, 0}}));
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ TEST_F(UploadTest, ClaimOutcomes) {
         } else {
             EXPECT_GE(ul()->access_ts, now);
         }
-        EXPECT_EQ(drain_types(), c.result == FUP_NO_ANSWER ? std::vector<long>{FUP_MSG} : std::vector<long>{});
+        EXPECT_EQ(drain(), (c.result == FUP_NO_ANSWER ? std::vector<Msg>{{FUP_MSG, 0}} : std::vector<Msg>{}));
     }
 }
 
@@ -56,7 +56,7 @@ TEST_F(UploadTest, InitResetsCountersOnly) {
     EXPECT_GE(copy.start_ts, now);
     for (uint32_t kept : {copy.status, copy.buf_id, copy.access_ts, copy.cancel})
         EXPECT_EQ(kept, 0xA5A5A5A5u);
-    EXPECT_TRUE(drain_types().empty());
+    EXPECT_TRUE(drain().empty());
 }
 
 TEST_F(UploadTest, PieceHandOver) {
@@ -81,7 +81,7 @@ TEST_F(UploadTest, PieceHandOver) {
         stop_service();
         if (!c.service_takes) {
             EXPECT_EQ(record_bytes(), before);
-            EXPECT_EQ(drain_types(), std::vector<long>{FUP_MSG});
+            EXPECT_EQ(drain(), (std::vector<Msg>{{FUP_MSG, 0}}));
         }
     }
 }
@@ -92,7 +92,7 @@ TEST_F(UploadTest, CancelOnFreeRecordStillNotifies) {
     EXPECT_EQ(ul()->cancel, 1u);
     EXPECT_EQ(ul()->status, 0u);
     EXPECT_NE(fup_is_cancelled(cfg), 0u);
-    EXPECT_EQ(drain_types(), std::vector<long>{FUP_MSG});
+    EXPECT_EQ(drain(), (std::vector<Msg>{{FUP_MSG, 0}}));
 }
 
 }  // namespace

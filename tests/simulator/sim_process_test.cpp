@@ -3,14 +3,13 @@
 // queue message is logged, and a stop signal removes all three objects.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <sstream>
+#include <functional>
+#include <iterator>
 #include <string>
-#include <sys/ipc.h>
 #include <sys/msg.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
@@ -23,9 +22,6 @@
 
 namespace {
 
-constexpr int kPollMs = 5;
-constexpr int kMaxWaitMs = 10000; // generous bound for a loaded machine; not a timing check
-
 struct Proc {
     pid_t pid = -1;
     std::string out; // file receiving standard output and standard error
@@ -34,9 +30,17 @@ struct Proc {
 std::string slurp(const std::string& path)
 {
     std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Polls `done` every 5 ms for up to 10 s, a bound for a loaded machine and
+// not a timing check; true once it holds.
+bool poll_until(const std::function<bool()>& done)
+{
+    for (int waited = 0; waited < 10000; waited += 5, usleep(5000))
+        if (done())
+            return true;
+    return false;
 }
 
 // Starts dvrsim (through $ZEL_EMULATOR when set) with its output in a file.
@@ -64,16 +68,13 @@ Proc spawn(const std::vector<std::string>& args)
     return p;
 }
 
-// Waits for the process to end; returns its exit status, or -1 when it
-// neither ends nor was killed by a signal within the bound.
+// Waits for the process to end; returns its exit status (128 + signal when
+// killed), or -1 when it does not end within the bound.
 int wait_exit(const Proc& p)
 {
-    for (int waited = 0; waited < kMaxWaitMs; waited += kPollMs) {
-        int st = 0;
-        if (waitpid(p.pid, &st, WNOHANG) == p.pid)
-            return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        usleep(kPollMs * 1000);
-    }
+    int st = 0;
+    if (poll_until([&] { return waitpid(p.pid, &st, WNOHANG) == p.pid; }))
+        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     kill(p.pid, SIGKILL);
     waitpid(p.pid, nullptr, 0);
     return -1;
@@ -92,12 +93,7 @@ int run(const std::vector<std::string>& args, std::string* output = nullptr)
 
 bool wait_for_text(const Proc& p, const std::string& text)
 {
-    for (int waited = 0; waited < kMaxWaitMs; waited += kPollMs) {
-        if (slurp(p.out).find(text) != std::string::npos)
-            return true;
-        usleep(kPollMs * 1000);
-    }
-    return false;
+    return poll_until([&] { return slurp(p.out).find(text) != std::string::npos; });
 }
 
 // The three objects of key 1632, as the viewer program looks them up.
