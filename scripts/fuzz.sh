@@ -19,7 +19,8 @@ if [ "${1:-}" = "--inner" ]; then
   shift
   entry=$1 seconds=$2
   set +e
-  "$build/fuzz_$entry" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  TIMEFORMAT='cpu seconds: %U %S'  # the fuzzer's CPU time, user and system
+  time "$build/fuzz_$entry" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -dict="$root/fuzz/cgi_request.dict" new seeds
   status=$?
   echo "leftover temporary files: $(find /tmp -maxdepth 1 -name 'cgi*' | wc -l)"
@@ -80,10 +81,11 @@ merge_entry() {
 }
 
 failed=0
-printf '%-11s %12s %8s %8s %7s %9s %s\n' entry executions cov ft corpus KiB findings
+printf '%-11s %6s %12s %8s %8s %7s %9s %s\n' entry cpu_s executions cov ft corpus KiB findings
 for e in $entries; do
   dir=$scratch/$e
   merge_entry "$e"
+  cpu=$(awk '/^cpu seconds:/ {printf "%.0f", $3 + $4}' "$dir/log")
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/log")
   last=$(grep -aE '^#[0-9]+[[:space:]].*cov: ' "$dir/log" | tail -n 1)
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
@@ -94,7 +96,7 @@ for e in $entries; do
   leftover=$(sed -n 's/^leftover temporary files: //p' "$dir/log")
   [ "${leftover:-0}" -eq 0 ] || findings="$findings leftover-tmp=$leftover"
   [ -z "$findings" ] || failed=1
-  printf '%-11s %12s %8s %8s %7s %9s %s\n' "$e" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$files" "$kib" "${findings:-none}"
+  printf '%-11s %6s %12s %8s %8s %7s %9s %s\n' "$e" "${cpu:-?}" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$files" "$kib" "${findings:-none}"
 done
 echo "logs and findings under $scratch" >&2
 exit $failed
