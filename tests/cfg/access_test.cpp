@@ -21,9 +21,7 @@ using Accessor = int (*)(int r0w1, void* shm, int sem, void* buf);
 
 // Bytes an accessor moves: [off, off + len) of the caller's buffer, at
 // segment offset base + off.
-struct Region {
-  std::size_t off, len;
-};
+struct Region { std::size_t off, len; };
 
 struct Row {
   const char* name;

@@ -76,10 +76,7 @@ TEST_F(Auth, LookUpTable) {
   users.resize(24, User{"filler", 1, 1});
   users.push_back({"last", 42, 1});      // the 25th record is searched too
   set_users(users);
-  struct Case {
-    const char* given;
-    int level;
-  } cases[] = {
+  struct Case { const char* given; int level; } cases[] = {
       {"alice", 3},  {"alice   ", 3}, {"bob", 4},     {"BOB", -1},
       {"Alice", -1}, {"carol", -1},   {"Carol", 5},   {"abcdefghijklmnop", 6},
       {"abcdefghijk", -1}, {"dave", -1}, {"erin", -1}, {"", 10},
@@ -112,12 +109,7 @@ std::string refusal_page(const std::string& user) {
 
 TEST_F(Auth, CheckPriviligeAdmitsUpToTheLevel) {
   set_users({{"frank", 0, 1}, {"gina", 1, 1}, {"hank", 2, 1}, {"ivan", 2, 0}});
-  struct Case {
-    const char* given;
-    int required;
-    int rc;
-    std::string page;
-  } cases[] = {
+  struct Case { const char* given; int required; int rc; std::string page; } cases[] = {
       {"frank", 1, 0, ""},
       {"gina", 1, 0, ""},
       {"hank", 1, -1, refusal_page("hank")},

@@ -8,9 +8,7 @@
 namespace {
 
 // A 12-byte field followed by guard bytes that no helper may touch.
-struct Field {
-  char bytes[12 + 4];
-};
+struct Field { char bytes[12 + 4]; };
 
 Field make_field(const std::string& content) {
   Field f;
@@ -47,10 +45,7 @@ TEST(NullPadding, Table) {
 }
 
 TEST(SpacePadding, Table) {
-  struct Case {
-    std::string in;
-    std::string out;
-  } cases[] = {
+  struct Case { std::string in; std::string out; } cases[] = {
       {std::string("alice\0", 6), "alice       "},
       {std::string("\0", 1), "            "},
       {"abcdefghijkl", "abcdefghijkl"},
@@ -66,10 +61,7 @@ TEST(SpacePadding, Table) {
 }
 
 TEST(ConvertIp, TextToValue) {
-  struct Case {
-    const char* text;
-    uint32_t value;
-  } cases[] = {
+  struct Case { const char* text; uint32_t value; } cases[] = {
       {"192.168.0.1", 0xC0A80001u}, {"0.0.0.0", 0u},          {"255.255.255.255", 0xFFFFFFFFu},
       {"10.0.0.256", 0x0A000100u},  {"1.256.0.0", 0x02000000u}, {"a.b.c.d", 0u},
       {"1.2.3", 0x01020300u},      {"", 0u},

@@ -20,10 +20,7 @@ constexpr key_t kKey = 1632;
 constexpr key_t kMissingKey = 0x5a5a;
 
 // A received message with room for the 4 text bytes get_msg accepts.
-struct Msg4 {
-  long mtype;
-  char mtext[4];
-};
+struct Msg4 { long mtype; char mtext[4]; };
 
 class Ipc : public ::testing::Test {
  protected:
@@ -38,11 +35,7 @@ class Ipc : public ::testing::Test {
 TEST_F(Ipc, MissingObjectsLinesPerLevel) {
   const auto attach = [](key_t k) { return get_shm_ptr(k) == nullptr ? -1 : 0; };
   const std::string no_id = "10|Attempt to get shared memory segment ID failed\n";
-  const struct {
-    int (*fn)(key_t);
-    int level;
-    std::string expected;
-  } cases[] = {
+  const struct { int (*fn)(key_t); int level; std::string expected; } cases[] = {
       {attach, 0, "10|Could not get ID of segment to attach\n"},
       {attach, 3, no_id + "10|Could not get ID of segment to attach\n"},
       {attach, -1, ""},
@@ -129,10 +122,7 @@ TEST_F(Ipc, PeekLeavesTheMessageForGetMsg) {
 
 TEST_F(Ipc, GetMsgRefusesALongerMessageAndKeepsIt) {
   const int q = create_msg(kKey);
-  struct {
-    long mtype;
-    char mtext[5];
-  } big = {3, {'a', 'b', 'c', 'd', 'e'}};
+  struct { long mtype; char mtext[5]; } big = {3, {'a', 'b', 'c', 'd', 'e'}};
   ASSERT_EQ(msgsnd(q, &big, sizeof big.mtext, 0), 0);
   Msg4 m = {};
   int rc = 0;

@@ -33,10 +33,7 @@ struct Msg {
 inline void PrintTo(const Msg& m, std::ostream* os) { *os << "{" << m.type << "," << m.payload << "}"; }
 
 // Layout of a received message: a long type and up to 4 text bytes.
-struct RawMsg {
-    long type;
-    unsigned char text[4];
-};
+struct RawMsg { long type; unsigned char text[4]; };
 
 // Runs `body` in a child process whose exit status is its result.
 inline pid_t spawn(const std::function<int()>& body) {

@@ -103,11 +103,7 @@ TEST_F(ProcessesTest, WhichOperationsTakeTheLock) {
     static sch_shm s;
     static da_shm d;
     static data_ul_stat u;
-    const struct {
-        const char* name;
-        bool locks;
-        int (*op)();
-    } cases[] = {
+    const struct { const char* name; bool locks; int (*op)(); } cases[] = {
         {"incr_conn_id", true, [] { return int(incr_conn_id(t->sch, t->semid)); }},
         {"sch_occupy_empty_slot", true, [] { return sch_occupy_empty_slot(t->sch, t->semid, 3); }},
         {"sch_find_slot", true, [] { return sch_find_slot(t->sch, 3, t->semid); }},
@@ -146,10 +142,7 @@ TEST_F(ProcessesTest, NoLockHeldWhileSendingOrWaiting) {
     static sch_shm s;
     static da_shm d;
     static cfg_rt_update_data r;
-    const struct {
-        const char* name;
-        int (*op)();
-    } cases[] = {
+    const struct { const char* name; int (*op)(); } cases[] = {
         {"sch_update", [] { return sch_update(t->sch, t->semid, t->msgid, 0, &s); }},
         {"da_getmap", [] { return da_getmap(t->da, t->semid, t->msgid, &d, 0, 0); }},
         {"fup_occupy", [] { return fup_occupy(t->cfg, t->semid, t->msgid); }},

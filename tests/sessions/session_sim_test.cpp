@@ -1,6 +1,6 @@
 // session_sim_test.cpp - the simulator's session services answering the
 // library's real calls (event and motion search, disk map zoom, a refused
-// upload), freeing stale and finished slots, and creating the tables.
+// upload) and freeing stale and finished slots.
 #include "session_fixture.h"
 
 #include "sim_session_diskmap.h"
@@ -134,24 +134,6 @@ TEST_F(SimulatorTest, UploadRefusalClearsALeftOverCancel) {
     ul()->cancel = 1;
     EXPECT_EQ(fup_occupy(cfg, semid, msgid), FUP_REFUSED);
     EXPECT_EQ(ul()->cancel, 0u);
-}
-
-TEST_F(SimulatorTest, StartCreatesTablesAndRefusesExistingOnes) {
-    EXPECT_FALSE(sim_sessions_start(dev, false));
-    EXPECT_GE(get_shm_id(SCH_SHM_KEY), 0);  // a refusal removes nothing
-    ASSERT_TRUE(sim_sessions_start(dev, true));
-    const struct {
-        key_t key;
-        size_t size;
-    } tables[] = {{SCH_SHM_KEY, SCH_TABLE_SIZE}, {DA_SHM_KEY, DA_TABLE_SIZE}};
-    for (const auto& t : tables) {
-        struct shmid_ds ds;
-        ASSERT_EQ(shmctl(get_shm_id(t.key), IPC_STAT, &ds), 0);
-        EXPECT_EQ(ds.shm_segsz, t.size);
-    }
-    sim_sessions_stop(dev);
-    EXPECT_LT(get_shm_id(SCH_SHM_KEY), 0);
-    EXPECT_LT(get_shm_id(DA_SHM_KEY), 0);
 }
 
 }  // namespace

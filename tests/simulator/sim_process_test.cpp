@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "cgi_cfg_session.h"
 #include "shm.h"
 #include "sim_device.h"
 
@@ -96,10 +97,12 @@ bool wait_for_text(const Proc& p, const std::string& text)
     return poll_until([&] { return slurp(p.out).find(text) != std::string::npos; });
 }
 
-// The three objects of key 1632, as the viewer program looks them up.
+// The three objects of key 1632 and the two session tables (at least their
+// full size), as the viewer program looks them up.
 int objects_present()
 {
-    return (shmget(kSimKey, 0, 0) >= 0) + (semget(kSimKey, 0, 0) >= 0) + (msgget(kSimKey, 0) >= 0);
+    return (shmget(kSimKey, 0, 0) >= 0) + (semget(kSimKey, 0, 0) >= 0) + (msgget(kSimKey, 0) >= 0) +
+           (shmget(SCH_SHM_KEY, SCH_TABLE_SIZE, 0) >= 0) + (shmget(DA_SHM_KEY, DA_TABLE_SIZE, 0) >= 0);
 }
 
 Proc start_simulator(const std::vector<std::string>& extra = {})
@@ -123,7 +126,7 @@ TEST(SimProcess, StopSignalsRemoveEveryObject)
 {
     for (int sig : {SIGTERM, SIGINT}) {
         Proc sim = start_simulator();
-        EXPECT_EQ(3, objects_present());
+        EXPECT_EQ(5, objects_present());
         EXPECT_EQ(0, stop_simulator(sim, sig)) << strsignal(sig);
         EXPECT_EQ(0, objects_present()) << strsignal(sig);
     }
@@ -137,8 +140,9 @@ TEST(SimProcess, RefusesExistingObjectsUnlessReplace)
     EXPECT_NE(std::string::npos, out.find("already exist")) << out;
     EXPECT_NE(std::string::npos, out.find("--replace")) << out;
     EXPECT_EQ(128 + SIGKILL, stop_simulator(first, SIGKILL));
-    EXPECT_EQ(3, objects_present()) << "a killed simulator leaves its objects";
+    EXPECT_EQ(5, objects_present()) << "a killed simulator leaves its objects";
     EXPECT_EQ(1, run({"run"}));
+    EXPECT_EQ(5, objects_present()) << "a refusal removes nothing";
     Proc second = start_simulator({"--replace"});
     EXPECT_EQ(0, run({"get", "model.channels"}, &out));
     EXPECT_EQ("16\n", out);
