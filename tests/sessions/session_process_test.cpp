@@ -23,39 +23,32 @@ protected:
 // The test running the current operation table, for capture-less lambdas.
 ProcessesTest* t;
 
+// Both tables share the counter code; the disk-map counter's place and lock
+// are checked by its own tests and the lock table below.
 TEST_F(ProcessesTest, ConnectionIdsAreDistinctAndCountedExactlyAcrossTheWrap) {
     constexpr int kProcs = 8, kDraws = 200;
-    const struct {
-        unsigned char* counter;
-        unsigned int (*draw)(void*, int);
-        void* table;
-    } counters[] = {{sch + SCH_CONN_COUNTER_OFFSET, incr_conn_id, sch},
-                    {da + DA_CONN_COUNTER_OFFSET, da_incr_conn_id, da}};
-    for (const auto& c : counters) {
-        SCOPED_TRACE(c.table == sch ? "search" : "disk map");
-        const uint32_t start = UINT32_MAX - kProcs * kDraws / 2;  // wraps midway
-        std::memcpy(c.counter, &start, 4);
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        std::vector<pid_t> kids;
-        for (int p = 0; p < kProcs; ++p)
-            kids.push_back(spawn([&] {
-                uint32_t ids[kDraws];
-                for (uint32_t& id : ids)
-                    id = c.draw(c.table, semid);
-                return write(fds[1], ids, sizeof ids) == sizeof ids ? 0 : 1;
-            }));
-        for (pid_t k : kids)
-            EXPECT_EQ(wait_exit(k), 0);
-        close(fds[1]);
-        std::set<uint32_t> seen;
-        for (uint32_t id; read(fds[0], &id, sizeof id) == sizeof id;)
-            seen.insert(id);
-        close(fds[0]);
-        EXPECT_EQ(seen.size(), size_t{kProcs * kDraws});
-        EXPECT_EQ(seen.count(0), 0u);  // 0 means "free" and is skipped
-        EXPECT_EQ(counter(c.counter), uint32_t{kProcs * kDraws / 2});
-    }
+    const uint32_t start = UINT32_MAX - kProcs * kDraws / 2;  // wraps midway
+    std::memcpy(sch + SCH_CONN_COUNTER_OFFSET, &start, 4);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::vector<pid_t> kids;
+    for (int p = 0; p < kProcs; ++p)
+        kids.push_back(spawn([&] {
+            uint32_t ids[kDraws];
+            for (uint32_t& id : ids)
+                id = incr_conn_id(sch, semid);
+            return write(fds[1], ids, sizeof ids) == sizeof ids ? 0 : 1;
+        }));
+    for (pid_t k : kids)
+        EXPECT_EQ(wait_exit(k), 0);
+    close(fds[1]);
+    std::set<uint32_t> seen;
+    for (uint32_t id; read(fds[0], &id, sizeof id) == sizeof id;)
+        seen.insert(id);
+    close(fds[0]);
+    EXPECT_EQ(seen.size(), size_t{kProcs * kDraws});
+    EXPECT_EQ(seen.count(0), 0u);  // 0 means "free" and is skipped
+    EXPECT_EQ(counter(sch + SCH_CONN_COUNTER_OFFSET), uint32_t{kProcs * kDraws / 2});
 }
 
 TEST_F(ProcessesTest, SlotClaimsAreExclusive) {
@@ -105,6 +98,7 @@ TEST_F(ProcessesTest, WhichOperationsTakeTheLock) {
     static data_ul_stat u;
     const struct { const char* name; bool locks; int (*op)(); } cases[] = {
         {"incr_conn_id", true, [] { return int(incr_conn_id(t->sch, t->semid)); }},
+        {"da_incr_conn_id", true, [] { return int(da_incr_conn_id(t->da, t->semid)); }},
         {"sch_occupy_empty_slot", true, [] { return sch_occupy_empty_slot(t->sch, t->semid, 3); }},
         {"sch_find_slot", true, [] { return sch_find_slot(t->sch, 3, t->semid); }},
         {"da_find_slot", true, [] { return da_find_slot(t->da, 3, t->semid); }},
