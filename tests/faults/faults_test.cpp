@@ -1,19 +1,16 @@
 // faults_test.cpp - fault tests against the built programs: the simulator
 // killed in the middle of a search, an upload and a disk-map request; a
-// viewer process killed while it holds the device lock; a full temporary
-// folder during a multipart upload; a request body that stops early. Every
-// suite runs in a private IPC and mount namespace (see CMakeLists.txt).
+// viewer process killed while it holds the device lock; a full /tmp during
+// a multipart upload; a request body that stops early or stalls. Every
+// suite runs in a private IPC namespace, /tmp and /var/www (ZEL_NS_RUN).
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/ipc.h>
-#include <sys/mount.h>
 #include <sys/msg.h>
 #include <sys/ptrace.h>
 #include <sys/sem.h>
-#include <sys/shm.h>
 #include <sys/syscall.h>
+#include <sys/statvfs.h>
 #include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,80 +21,26 @@
 #include <string>
 #include <vector>
 
-#include "fault_process.h"
+#include "child_process.h"
 
-using faults::Child;
-using faults::Launch;
-using faults::Outcome;
+using namespace testproc;
 
 namespace {
 
 constexpr key_t kDeviceKey = 1632;
-constexpr key_t kDiskMapKey = 1634;  // the last table the simulator creates
 const char* const kTrace = "/var/www/cgidebug";
-const std::string kHeader = "Content-type: text/html\r\n\r\n";
 
-std::string readFile(const char* path) {
-  std::string s;
-  if (FILE* f = std::fopen(path, "rb")) {
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) s.append(chunk, n);
-    std::fclose(f);
-  }
-  return s;
-}
-
-bool contains(const std::string& s, const std::string& part) {
-  return s.find(part) != std::string::npos;
-}
+bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
 // The device lock: semaphore 0 of the set with the device key.
 int lockSemaphore() { return semget(kDeviceKey, 0, 0); }
 int lockValue() { return semctl(lockSemaphore(), 0, GETVAL); }
 
-// The device simulator as a child process.
-class Simulator {
- public:
-  // Starts `dvrsim run` and waits until its own objects answer (with
-  // `replace`, not the stale ones it is about to remove); false otherwise.
-  bool start(bool replace) {
-    const int staleLock = lockSemaphore(), staleTable = shmget(kDiskMapKey, 0, 0);
-    Launch l{{ZEL_DVRSIM, "run"}};
-    if (replace) l.argv.push_back("--replace");
-    child_ = std::make_unique<Child>(l);
-    for (int i = 0; i < 250 && child_->running(); ++i) {
-      const int lock = lockSemaphore(), table = shmget(kDiskMapKey, 0, 0);
-      if (lock >= 0 && lock != staleLock && table >= 0 && table != staleTable &&
-          faults::run({{ZEL_DVRSIM, "get", "model.code"}}, 5000).status == 0)
-        return child_->running();
-      faults::pauseMs(20);
-    }
-    return false;
-  }
-  // Stops it the ordinary way, so it removes its objects.
-  ~Simulator() {
-    if (child_ && child_->running()) {
-      kill(child_->pid(), SIGTERM);
-      child_->finish(5000);
-    }
-  }
-  // Sends a signal; SIGKILL also reaps, leaving the objects behind as a crash would.
-  void signal(int sig) {
-    kill(child_->pid(), sig);
-    if (sig == SIGKILL) child_->finish(5000);
-  }
-
- private:
-  std::unique_ptr<Child> child_;
-};
-
-// A viewer request as the web server starts it, for user admin.
-Launch cgiRequest(const std::string& method, const std::string& contentType, size_t length,
+// A viewer request for user admin as the web server starts it.
+Launch cgiRequest(const std::string& method, const std::string& contentType = "", size_t length = 0,
                   int stdinFd = -1) {
   Launch l{{ZEL_CGI}};
-  l.env = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_PROTOCOL=HTTP/1.1", "SCRIPT_NAME=/zelbrowser.cgi",
-           "REQUEST_METHOD=" + method, "QUERY_STRING=", "AUTH_TYPE=Basic", "REMOTE_USER=admin"};
+  l.env = cgiEnv("admin", method);
   if (!contentType.empty()) {
     l.env.push_back("CONTENT_TYPE=" + contentType);
     l.env.push_back("CONTENT_LENGTH=" + std::to_string(length));
@@ -110,7 +53,7 @@ Launch cgiRequest(const std::string& method, const std::string& contentType, siz
 // The live view page for admin, as a plain GET gets it now.
 Outcome livePage() {
   std::remove(kTrace);
-  return faults::run(cgiRequest("GET", "", 0), 10000);
+  return run(cgiRequest("GET"));
 }
 
 // ---- The simulator killed while a client waits for it ----
@@ -119,7 +62,7 @@ Outcome livePage() {
 // True once the device queue holds a message nobody has taken, within `ms`.
 bool messageQueued(int ms) {
   const int q = msgget(kDeviceKey, 0);
-  for (long long end = faults::nowMs() + ms; faults::nowMs() < end; faults::pauseMs(10)) {
+  for (long long end = nowMs() + ms; nowMs() < end; pauseMs(10)) {
     msqid_ds ds{};
     if (q >= 0 && msgctl(q, IPC_STAT, &ds) == 0 && ds.msg_qnum > 0) return true;
   }
@@ -143,7 +86,7 @@ class SimulatorKilled : public ::testing::TestWithParam<KillCase> {};
 TEST_P(SimulatorKilled, ClientEndsAndTheWorkRunsAgainAfterRestart) {
   const KillCase& c = GetParam();
   Simulator sim;
-  ASSERT_TRUE(sim.start(false));
+  ASSERT_TRUE(sim.start());
   if (!c.trigger) sim.signal(SIGSTOP);
   Launch l{{ZEL_DVRSESSION}};
   l.argv.insert(l.argv.end(), c.args.begin(), c.args.end());
@@ -159,10 +102,10 @@ TEST_P(SimulatorKilled, ClientEndsAndTheWorkRunsAgainAfterRestart) {
   EXPECT_FALSE(contains(o.out, c.never)) << o.out;
   EXPECT_EQ(lockValue(), 1) << "the lock stayed taken";
 
-  ASSERT_TRUE(sim.start(true));
+  ASSERT_TRUE(sim.start({"--replace"}));
   Launch again{{ZEL_DVRSESSION, "--timeout", "10"}};
   again.argv.insert(again.argv.end(), c.again.begin(), c.again.end());
-  const Outcome a = faults::run(again, 15000);
+  const Outcome a = run(again, 15000);
   EXPECT_EQ(a.status, 0) << a.out << a.err;
   EXPECT_TRUE(contains(a.out, c.done)) << a.out;
 }
@@ -209,11 +152,11 @@ bool toNextSemopExit(pid_t pid) {
 
 TEST(LockHolderKilled, NextRequestIsServed) {
   Simulator sim;
-  ASSERT_TRUE(sim.start(false));
+  ASSERT_TRUE(sim.start());
   const Outcome before = livePage();
   ASSERT_EQ(before.status, 0);
 
-  Launch l = cgiRequest("GET", "", 0);
+  Launch l = cgiRequest("GET");
   l.traced = true;
   Child cgi(l);
   int status = 0;
@@ -237,35 +180,24 @@ TEST(LockHolderKilled, NextRequestIsServed) {
 }
 #endif
 
-// ---- A private /tmp: the request layer's fixed temporary folder ----
+// ---- Uploads and bodies: the request layer's fixed temporary folder ----
 
-// Mounts a tmpfs with the given options over /tmp for one test (the test
-// binary runs in a mount namespace of its own), with the simulator running.
-class PrivateTmp : public ::testing::Test {
+// Runs with the simulator; checks that no temporary file outlives a request.
+class Upload : public ::testing::Test {
  protected:
-  void mountTmp(const char* options) {
-    ASSERT_EQ(mount("faulttmp", "/tmp", "tmpfs", 0, options), 0);
-    mounted_ = true;
-  }
-  void SetUp() override { ASSERT_TRUE(sim_.start(false)); }
-  void TearDown() override {
-    if (mounted_) umount2("/tmp", MNT_DETACH);
-  }
-  // Names in /tmp other than those given.
-  static std::set<std::string> tmpLeftovers(const std::set<std::string>& expected) {
-    std::set<std::string> names;
-    if (DIR* d = opendir("/tmp")) {
-      while (const dirent* e = readdir(d))
-        if (e->d_name[0] != '.' && !expected.count(e->d_name)) names.insert(e->d_name);
-      closedir(d);
-    }
+  void SetUp() override { ASSERT_TRUE(sim_.start()); }
+  void TearDown() override { std::remove("/tmp/fill"); }
+  // Names in /tmp other than the filler.
+  static std::set<std::string> tmpLeftovers() {
+    std::set<std::string> names = tmpFiles();
+    names.erase("fill");
     return names;
   }
   // Starts the request with `body` already in its input pipe (test bodies
-  // fit the pipe's 64 KiB buffer). The write end is handed back through
-  // `writer` (left open) or closed at once. Null when the pipe failed.
-  static std::unique_ptr<Child> post(const std::string& contentType, size_t length,
-                                     const std::string& body, int* writer) {
+  // fit the pipe's buffer); the write end is handed back through `writer`
+  // (left open) or closed at once. Null when the pipe failed.
+  static std::unique_ptr<Child> post(const std::string& contentType, size_t length, const std::string& body,
+                                     int* writer = nullptr) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return nullptr;
     if (write(fds[1], body.data(), body.size()) != static_cast<ssize_t>(body.size())) return nullptr;
@@ -277,21 +209,31 @@ class PrivateTmp : public ::testing::Test {
       close(fds[1]);
     return c;
   }
+  // Runs the request to its end and checks status, output, trace line and /tmp.
+  static void expectEnd(const std::string& contentType, const std::string& body, size_t length, int status,
+                        const std::string& out, const std::string& traceLine) {
+    std::remove(kTrace);
+    const auto cgi = post(contentType, length, body);
+    ASSERT_NE(cgi, nullptr);
+    const Outcome o = cgi->finish(10000);
+    EXPECT_EQ(o.status, status) << o.err;
+    EXPECT_EQ(o.out, out);
+    EXPECT_TRUE(contains(readFile(kTrace), traceLine + "\n")) << readFile(kTrace);
+    EXPECT_EQ(tmpLeftovers(), std::set<std::string>{}) << "temporary file left behind";
+  }
   Simulator sim_;
-  bool mounted_ = false;
 };
 
 const std::string kBoundary = "b0undAry";
 const std::string kMultipart = "multipart/form-data; boundary=" + kBoundary;
 
-// A multipart body with one part per letter of `parts`: 't' a text field,
-// 'f' a file part; each with `size` body bytes.
+// A multipart body with one part per letter of `parts` ('t' a text field,
+// 'f' a file part), each with `size` body bytes.
 std::string multipartBody(const std::string& parts, size_t size) {
   std::string b;
   for (char kind : parts) {
     b += "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"";
-    b += kind == 'f' ? "firmware\"; filename=\"fw.bin\"\r\nContent-Type: application/octet-stream"
-                     : "note\"";
+    b += kind == 'f' ? "firmware\"; filename=\"fw.bin\"\r\nContent-Type: application/octet-stream" : "note\"";
     b += "\r\n\r\n";
     for (size_t i = 0; i < size; ++i) b += static_cast<char>('a' + i % 26);
     b += "\r\n";
@@ -299,115 +241,43 @@ std::string multipartBody(const std::string& parts, size_t size) {
   return b + "--" + kBoundary + "--\r\n";
 }
 
-// ---- The temporary folder full when a file part arrives ----
-
-struct FullCase {
-  const char* name;
-  const char* options;  // tmpfs options of /tmp
-  size_t fill;          // bytes written to /tmp/fill first
-  const char* parts;    // 't' text part, 'f' file part (needs a temporary file)
-  int status;           // expected exit status
-  const char* trace;    // expected last trace line
-};
-
-class TempFolderFull : public PrivateTmp, public ::testing::WithParamInterface<FullCase> {};
-
-TEST_P(TempFolderFull, ClearResultNothingLeft) {
-  const FullCase& c = GetParam();
+// /tmp without a free byte: the temporary file is still made and stays
+// empty (the bytes go to the upload hook), so the page is served.
+TEST_F(Upload, TempFolderFull) {
   const Outcome page = livePage();
   ASSERT_EQ(page.status, 0);
-  mountTmp(c.options);
-  if (c.fill) {
-    FILE* f = std::fopen("/tmp/fill", "wb");
-    ASSERT_NE(f, nullptr);
-    const std::string bytes(c.fill, 'x');
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    ASSERT_EQ(std::fclose(f), 0);
-    ASSERT_EQ(readFile("/tmp/fill").size(), c.fill);
+  FILE* f = std::fopen("/tmp/fill", "wb");
+  ASSERT_NE(f, nullptr);
+  const std::string mb(1 << 20, 'x');
+  while (std::fwrite(mb.data(), 1, mb.size(), f) == mb.size()) {
   }
-  std::remove(kTrace);
-  const std::string body = multipartBody(c.parts, 3000);
-  const auto cgi = post(kMultipart, body.size(), body, nullptr);
-  ASSERT_NE(cgi, nullptr);
-  const Outcome o = cgi->finish(10000);
-  EXPECT_EQ(o.status, c.status) << o.err;
-  EXPECT_EQ(o.out, c.status == 0 ? page.out : "");
-  EXPECT_TRUE(contains(readFile(kTrace), std::string(c.trace) + "\n")) << readFile(kTrace);
-  EXPECT_EQ(tmpLeftovers({"fill"}), std::set<std::string>{});
+  std::fclose(f);
+  struct statvfs v {};
+  ASSERT_EQ(statvfs("/tmp", &v), 0);
+  ASSERT_EQ(v.f_bavail, 0u);
+  for (const char* parts : {"f", "tf"})
+    expectEnd(kMultipart, multipartBody(parts, 3000), multipartBody(parts, 3000).size(), 0, page.out,
+              "PostMultipartInput succeeded");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, TempFolderFull,
-    ::testing::Values(
-        // No inode left: the temporary file cannot be made, the request ends
-        // with status 255 before the handler runs, so no entry and no page.
-        FullCase{"noInodeFilePart", "size=64k,nr_inodes=1", 0, "f", 255, "PostMultipartInput failed"},
-        // The text part's entry exists when the file part fails; the request
-        // still ends without a page (and, sanitized, without a leak).
-        FullCase{"noInodeTextThenFile", "size=64k,nr_inodes=1", 0, "tf", 255, "PostMultipartInput failed"},
-        // A text part needs no temporary file.
-        FullCase{"noInodeTextPart", "size=64k,nr_inodes=1", 0, "t", 0, "PostMultipartInput succeeded"},
-        // No space but an inode: the file is made and stays empty (the bytes
-        // go to the upload hook), so the request is served.
-        FullCase{"noSpaceFilePart", "size=4k", 4096, "f", 0, "PostMultipartInput succeeded"}),
-    [](const ::testing::TestParamInfo<FullCase>& i) { return std::string(i.param.name); });
-
-// ---- The request body stops before CONTENT_LENGTH ----
-
-struct ShortCase {
-  const char* name;
-  std::string contentType;
-  size_t declared;    // CONTENT_LENGTH
-  std::string sent;   // what arrives before the writer closes
-  int status;
-  const char* trace;  // expected trace line
-};
-
-class ShortBody : public PrivateTmp, public ::testing::WithParamInterface<ShortCase> {};
-
-TEST_P(ShortBody, EndsWithoutOutput) {
-  const ShortCase& c = GetParam();
-  mountTmp("size=1m");
-  std::remove(kTrace);
-  const auto cgi = post(c.contentType, c.declared, c.sent, nullptr);
-  ASSERT_NE(cgi, nullptr);
-  const Outcome o = cgi->finish(10000);
-  EXPECT_EQ(o.status, c.status) << o.err;
-  if (c.status != 0) {
-    EXPECT_EQ(o.out, "");
-  }
-  EXPECT_TRUE(contains(readFile(kTrace), std::string(c.trace) + "\n")) << readFile(kTrace);
-  EXPECT_EQ(tmpLeftovers({}), std::set<std::string>{}) << "temporary file left behind";
+// The body stops before CONTENT_LENGTH: no page and no file left, except
+// before the first delimiter, where the decoder has seen no part at all.
+TEST_F(Upload, ShortBody) {
+  const std::string filePartHead =
+      "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.bin\"\r\n\r\nabcdef";
+  expectEnd("application/x-www-form-urlencoded", "id=0001", 100, 255, "", "PostFormInput failed");
+  expectEnd(kMultipart, filePartHead, 5000, 255, "", "PostMultipartInput failed");
+  const Outcome page = livePage();
+  expectEnd(kMultipart, "preamble", 5000, 0, page.out, "PostMultipartInput succeeded");
 }
-
-const std::string kFilePartHead = "--" + kBoundary +
-                                  "\r\nContent-Disposition: form-data; name=\"f\"; "
-                                  "filename=\"a.bin\"\r\n\r\nabcdef";
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, ShortBody,
-    ::testing::Values(
-        ShortCase{"urlencoded", "application/x-www-form-urlencoded", 100, "id=0001", 255,
-                  "PostFormInput failed"},
-        // Inside a file part: its temporary file exists by then and must go.
-        ShortCase{"multipartInFilePart", kMultipart, 5000, kFilePartHead, 255,
-                  "PostMultipartInput failed"},
-        // Before the first delimiter the decoder sees no part at all and the
-        // page is served without form data.
-        ShortCase{"multipartBeforeFirstDelimiter", kMultipart, 5000, "preamble", 0,
-                  "PostMultipartInput succeeded"}),
-    [](const ::testing::TestParamInfo<ShortCase>& i) { return std::string(i.param.name); });
-
-class StalledBody : public PrivateTmp {};
 
 // The program has no read time limit of its own: it waits for as long as the
 // writer keeps the body open, and ends as soon as the writer goes away.
-TEST_F(StalledBody, StalledWriterHoldsItUntilClosed) {
-  mountTmp("size=1m");
+TEST_F(Upload, StalledBody) {
   int writer = -1;
   auto cgi = post("application/x-www-form-urlencoded", 100, "id=00", &writer);
   ASSERT_NE(cgi, nullptr);
-  faults::pauseMs(300);
+  pauseMs(300);
   EXPECT_TRUE(cgi->running());
   close(writer);
   const Outcome o = cgi->finish(10000);

@@ -4,24 +4,21 @@
 // exit status, standard error and request trace byte for byte. Each suite
 // runs in its own IPC and /var/www namespace (see CMakeLists.txt).
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sched.h>
-#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/mount.h>
 #include <sys/msg.h>
-#include <sys/sem.h>
 #include <sys/shm.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
+
+using namespace testproc;
 
 namespace {
 
@@ -44,126 +41,29 @@ constexpr int kChannels = 16;
 const int kCovertIndex[] = {2, 15, 17};
 const int kCovertValue[] = {1, 4, 1};
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The command line that runs a program of this build. In a cross build's
-// test run ZEL_EMULATOR names the emulator that runs target programs.
-std::vector<std::string> withEmulator(std::vector<std::string> args) {
-  const char* emulator = std::getenv("ZEL_EMULATOR");
-  if (emulator && *emulator) args.insert(args.begin(), emulator);
-  return args;
-}
-
-// Replaces the (forked) process by the command line `args`.
-[[noreturn]] void execArgs(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
-
-// Runs a program (no shell), returns its exit status or -1.
-int runCommand(std::vector<std::string> args, bool quiet = false) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 1);
-    if (quiet) dup2(devnull, 2);
-    execArgs(withEmulator(std::move(args)));
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
-int dvrsimSet(const std::string& key, const std::string& value) {
-  return runCommand({ZEL_DVRSIM, "set", key, value});
-}
-
-// What /var/www looks like to the program.
-enum class TraceDir { Writable, ReadOnly, Absent };
-
 struct Request {
-  const char* user = nullptr;  // REMOTE_USER; nullptr leaves it unset
+  const char* user = nullptr;           // REMOTE_USER; nullptr leaves it unset
   const char* method = "GET";
-  const char* query = "";
-  const char* contentType = nullptr;
-  const char* contentLength = nullptr;
-  std::string body;
+  std::string query;
+  std::string body;                     // urlencoded POST body
+  const char* contentLength = nullptr;  // with a body: its declared length
   std::string cwd = ZEL_WEB_DIR;
-  TraceDir trace = TraceDir::Writable;
 };
 
-struct Response {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
-// Puts the child's /var/www into the requested state, in a mount namespace
-// of its own so the suite's trace directory stays untouched.
-bool prepareTraceDir(TraceDir t) {
-  if (t == TraceDir::Writable) return true;
-  if (unshare(CLONE_NEWNS) != 0) return false;
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-  if (t == TraceDir::ReadOnly) return mount("ro", "/var/www", "tmpfs", MS_RDONLY, nullptr) == 0;
-  return mount("empty", "/var", "tmpfs", 0, nullptr) == 0;
-}
-
-[[noreturn]] void execCgi(const Request& r, FILE* in, FILE* out, FILE* err) {
-  std::vector<std::string> command = withEmulator({ZEL_CGI});
-  if (dup2(fileno(in), 0) < 0 || dup2(fileno(out), 1) < 0 || dup2(fileno(err), 2) < 0) _exit(126);
-  if (chdir(r.cwd.c_str()) != 0 || !prepareTraceDir(r.trace)) _exit(126);
-  clearenv();
-  setenv("GATEWAY_INTERFACE", "CGI/1.1", 1);
-  setenv("SERVER_PROTOCOL", "HTTP/1.1", 1);
-  setenv("SCRIPT_NAME", "/zelbrowser.cgi", 1);
-  setenv("REQUEST_METHOD", r.method, 1);
-  setenv("QUERY_STRING", r.query, 1);
-  if (r.user) {
-    setenv("AUTH_TYPE", "Basic", 1);
-    setenv("REMOTE_USER", r.user, 1);
-  }
-  if (r.contentType) setenv("CONTENT_TYPE", r.contentType, 1);
-  if (r.contentLength) setenv("CONTENT_LENGTH", r.contentLength, 1);
-  execArgs(std::move(command));
-}
-
-std::string slurp(FILE* f) {
-  std::string s;
-  std::rewind(f);
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) s.append(chunk, n);
-  std::fclose(f);
-  return s;
-}
-
-Response runCgi(const Request& r) {
+// Runs the program once for `r`, with the trace file removed first.
+Outcome runCgi(const Request& r) {
   std::remove(kTrace);
-  FILE* in = std::tmpfile();
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
-  Response res;
-  if (!in || !out || !err) return res;
-  std::fwrite(r.body.data(), 1, r.body.size(), in);
-  std::fflush(in);
-  std::rewind(in);
-  const pid_t pid = fork();
-  if (pid == 0) execCgi(r, in, out, err);
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    res.status = WEXITSTATUS(status);
-  std::fclose(in);
-  res.out = slurp(out);
-  res.err = slurp(err);
-  return res;
+  Launch l{{ZEL_CGI}};
+  l.env = cgiEnv(r.user, r.method, r.query);
+  if (r.contentLength) {
+    l.env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
+    l.env.push_back(std::string("CONTENT_LENGTH=") + r.contentLength);
+  }
+  l.cwd = r.cwd;
+  l.stdinFd = inputFd(r.body);
+  const Outcome o = run(l);
+  close(l.stdinFd);
+  return o;
 }
 
 // The trace the request layer leaves for a request without a content type.
@@ -268,30 +168,13 @@ class WithSimulator : public ::testing::Test {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, kConfig, std::strlen(kConfig)), static_cast<ssize_t>(std::strlen(kConfig)));
     close(fd);
-    configPath_ = path;
-    simPid_ = fork();
-    if (simPid_ == 0) {
-      execArgs(withEmulator({ZEL_DVRSIM, "run", "--config", path, "--replace"}));
-    }
-    ASSERT_GT(simPid_, 0);
-    for (int tries = 0; tries < 100; ++tries) {
-      if (runCommand({ZEL_DVRSIM, "users"}, true) == 0) return;
-      usleep(50 * 1000);
-    }
-    FAIL() << "simulator did not come up";
+    sim_ = new Simulator;
+    ASSERT_TRUE(sim_->start({"--config", path, "--replace"}));
   }
-  static void TearDownTestSuite() {
-    if (simPid_ > 0) {
-      kill(simPid_, SIGTERM);
-      waitpid(simPid_, nullptr, 0);
-    }
-    std::remove(configPath_.c_str());
-  }
-  static pid_t simPid_;
-  static std::string configPath_;
+  static void TearDownTestSuite() { delete sim_; }
+  static Simulator* sim_;
 };
-pid_t WithSimulator::simPid_ = -1;
-std::string WithSimulator::configPath_;
+Simulator* WithSimulator::sim_ = nullptr;
 
 struct LiveCase {
   const char* name;
@@ -299,6 +182,7 @@ struct LiveCase {
   const char* frontPanelSetting;
   const char* covertSetting;
   Access expected;
+  const char* query;  // an empty id also gets the live page
 };
 
 class Live : public WithSimulator, public ::testing::WithParamInterface<LiveCase> {};
@@ -309,7 +193,8 @@ TEST_P(Live, CompletePage) {
   ASSERT_EQ(dvrsimSet("security.covert", c.covertSetting), 0);
   Request r;
   r.user = c.user;
-  const Response res = runCgi(r);
+  r.query = c.query;
+  const Outcome res = runCgi(r);
   EXPECT_EQ(res.status, 0);
   EXPECT_EQ(res.err, "");
   EXPECT_EQ(res.out, kHeader + expectedLive(c.expected));
@@ -318,36 +203,25 @@ TEST_P(Live, CompletePage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Users, Live,
-    ::testing::Values(LiveCase{"admin", "admin", "3", "2", {1, 1}},
-                      LiveCase{"manager", "manager", "3", "2", {0, 1}},
-                      LiveCase{"operatorHidden", "operator", "3", "2", {0, 0}},
-                      LiveCase{"operatorOpen", "operator", "1", "0", {1, 1}},
-                      LiveCase{"guestCovert1", "guest", "0", "1", {1, 0}},
-                      LiveCase{"adminNobody", "admin", "4", "4", {0, 0}}),
+    ::testing::Values(LiveCase{"admin", "admin", "3", "2", {1, 1}, ""},
+                      LiveCase{"managerEmptyId", "manager", "3", "2", {0, 1}, "id="},
+                      LiveCase{"operatorHidden", "operator", "3", "2", {0, 0}, ""},
+                      LiveCase{"guestCovert1", "guest", "0", "1", {1, 0}, ""},
+                      LiveCase{"adminNobody", "admin", "4", "4", {0, 0}, ""}),
     [](const ::testing::TestParamInfo<LiveCase>& i) { return std::string(i.param.name); });
-
-TEST_F(WithSimulator, FourChannelsDropTheChannelMarker) {
-  ASSERT_EQ(dvrsimSet("model.channels", "4"), 0);
-  ASSERT_EQ(dvrsimSet("security.front_panel", "3"), 0);
-  ASSERT_EQ(dvrsimSet("security.covert", "2"), 0);
-  Request r;
-  r.user = "admin";
-  const Response res = runCgi(r);
-  ASSERT_EQ(dvrsimSet("model.channels", "16"), 0);
-  EXPECT_EQ(res.status, 0);
-  EXPECT_EQ(res.out, kHeader + expectedLive({1, 1}, 4));
-}
 
 struct PlaybackCase {
   const char* name;
   const char* method;
-  const char* query;    // GET query string
-  std::string body;     // POST body (urlencoded)
+  const char* query;      // GET query string
+  std::string body;       // POST body (urlencoded)
   std::vector<int> when;  // empty: "Invalid argument." expected
 };
 
 class Playback : public WithSimulator, public ::testing::WithParamInterface<PlaybackCase> {};
 
+// The id's decoding has its own unit table; these cases follow its path
+// from either method to the page.
 TEST_P(Playback, CompleteResponse) {
   const PlaybackCase& c = GetParam();
   ASSERT_EQ(dvrsimSet("security.covert", "2"), 0);
@@ -355,13 +229,10 @@ TEST_P(Playback, CompleteResponse) {
   r.user = "operator";
   r.method = c.method;
   r.query = c.query;
+  r.body = c.body;
   const std::string length = std::to_string(c.body.size());
-  if (!c.body.empty()) {
-    r.body = c.body;
-    r.contentType = "application/x-www-form-urlencoded";
-    r.contentLength = length.c_str();
-  }
-  const Response res = runCgi(r);
+  if (!c.body.empty()) r.contentLength = length.c_str();
+  const Outcome res = runCgi(r);
   EXPECT_EQ(res.status, 0);
   EXPECT_EQ(res.err, "");
   EXPECT_EQ(res.out, kHeader + (c.when.empty() ? "Invalid argument." : expectedPlayback(0, c.when)));
@@ -373,23 +244,10 @@ INSTANTIATE_TEST_SUITE_P(
         PlaybackCase{"example", "GET", "id=2A4C0300000", "", {2, 2021, 2, 12, 0, 0, 0}},
         PlaybackCase{"lastSecond", "GET", "id=2a4c2086399", "", {19, 2021, 2, 12, 23, 59, 59}},
         PlaybackCase{"longIdCut", "GET", "x=1&id=FFFF0100061999", "", {0, 2127, 15, 31, 0, 1, 1}},
-        PlaybackCase{"shortTime", "GET", "id=2A4C038000", "", {2, 2021, 2, 12, 22, 12, 32}},
         PlaybackCase{"post", "POST", "", "id=0021010000%31", {0, 2000, 1, 1, 0, 0, 1}},
         PlaybackCase{"second86400", "GET", "id=2A4C0386400", "", {}},
-        PlaybackCase{"camera0", "GET", "id=2A4C0000000", "", {}},
-        PlaybackCase{"camera21", "GET", "id=2A4C2100000", "", {}},
-        PlaybackCase{"hexG", "GET", "id=2G4C0300000", "", {}},
-        PlaybackCase{"shortDay", "GET", "id=2A", "", {}}),
+        PlaybackCase{"camera21", "GET", "id=2A4C2100000", "", {}}),
     [](const ::testing::TestParamInfo<PlaybackCase>& i) { return std::string(i.param.name); });
-
-TEST_F(WithSimulator, EmptyIdGivesLivePage) {
-  ASSERT_EQ(dvrsimSet("security.front_panel", "3"), 0);
-  ASSERT_EQ(dvrsimSet("security.covert", "2"), 0);
-  Request r;
-  r.user = "manager";
-  r.query = "id=";
-  EXPECT_EQ(runCgi(r).out, kHeader + expectedLive({0, 1}));
-}
 
 struct RefusedCase {
   const char* name;
@@ -404,7 +262,7 @@ class Refused : public WithSimulator, public ::testing::WithParamInterface<Refus
 
 TEST_P(Refused, Response) {
   const RefusedCase& c = GetParam();
-  const Response res = runCgi(c.request);
+  const Outcome res = runCgi(c.request);
   EXPECT_EQ(res.status, c.status);
   EXPECT_EQ(res.out, c.out);
   EXPECT_EQ(res.err, c.err);
@@ -417,69 +275,54 @@ Request make(const char* user, const char* method, const char* length, std::stri
   r.user = user;
   r.method = method;
   r.body = std::move(body);
+  r.contentLength = length;
   r.cwd = cwd;
-  if (length) {
-    r.contentType = "application/x-www-form-urlencoded";
-    r.contentLength = length;
-  }
   return r;
 }
 
 std::string postTrace(const char* length, const char* result) {
   return std::string("cgiContentLength: ") + length +
-         "\nPOST\napplication/x-www-form-urlencoded\nPOST recognized\nCalling PostFormInput\n" +
-         result;
+         "\nPOST\napplication/x-www-form-urlencoded\nPOST recognized\nCalling PostFormInput\n" + result;
 }
+
+const std::string kGetTrace = trace(0, "GET", "GetFormInput succeeded\n");
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Refused,
     ::testing::Values(
-        RefusedCase{"unknownUser", make("nobody", "GET", nullptr, ""), kHeader, "", 255,
-                    trace(0, "GET", "GetFormInput succeeded\n")},
-        RefusedCase{"disabledUser", make("former", "GET", nullptr, ""), kHeader, "", 255,
-                    trace(0, "GET", "GetFormInput succeeded\n")},
-        RefusedCase{"noUser", make(nullptr, "GET", nullptr, ""), kHeader, "", 255,
-                    trace(0, "GET", "GetFormInput succeeded\n")},
+        RefusedCase{"unknownUser", make("nobody", "GET", nullptr, ""), kHeader, "", 255, kGetTrace},
+        RefusedCase{"disabledUser", make("former", "GET", nullptr, ""), kHeader, "", 255, kGetTrace},
+        RefusedCase{"noUser", make(nullptr, "GET", nullptr, ""), kHeader, "", 255, kGetTrace},
         RefusedCase{"missingTemplate", make("admin", "GET", nullptr, "", "/"), kHeader,
-                    "ZelBrowser.htm file not found !\n", 0,
-                    trace(0, "GET", "GetFormInput succeeded\n")},
-        RefusedCase{"missingPlaybackTemplate", make("admin", "POST", "14", "id=2A4C0300000", "/"),
-                    kHeader, "Playback.htm file not found !\n", 0,
-                    postTrace("14", "PostFormInput succeeded\n")},
+                    "ZelBrowser.htm file not found !\n", 0, kGetTrace},
+        RefusedCase{"missingPlaybackTemplate", make("admin", "POST", "14", "id=2A4C0300000", "/"), kHeader,
+                    "Playback.htm file not found !\n", 0, postTrace("14", "PostFormInput succeeded\n")},
         RefusedCase{"shortBody", make("admin", "POST", "20", "id=2A4C0300000"), "", "", 255,
-                    postTrace("20", "PostFormInput failed\n")},
-        RefusedCase{"negativeLength", make("admin", "POST", "-5", "id=1"), "", "", 255,
-                    postTrace("-5", "PostFormInput failed\n")},
-        RefusedCase{"enormousLength", make("admin", "POST", "2147483647", "id=1"), "", "", 255,
-                    postTrace("2147483647", "PostFormInput failed\n")}),
+                    postTrace("20", "PostFormInput failed\n")}),
     [](const ::testing::TestParamInfo<RefusedCase>& i) { return std::string(i.param.name); });
 
-struct TraceCase {
-  const char* name;
-  TraceDir dir;
-};
-
-class TraceSkipped : public WithSimulator, public ::testing::WithParamInterface<TraceCase> {};
-
-TEST_P(TraceSkipped, PageStillServed) {
+// A trace folder that is read-only or missing (a tmpfs laid over it in this
+// test's own mount namespace) leaves the page as it is, and no trace.
+TEST_F(WithSimulator, TraceSkipped) {
   ASSERT_EQ(dvrsimSet("security.front_panel", "3"), 0);
   ASSERT_EQ(dvrsimSet("security.covert", "2"), 0);
-  Request r;
-  r.user = "admin";
-  r.trace = GetParam().dir;
-  const Response res = runCgi(r);
-  EXPECT_EQ(res.status, 0);
-  EXPECT_EQ(res.err, "");
-  EXPECT_EQ(res.out, kHeader + expectedLive({1, 1}));
-  EXPECT_EQ(access(kTrace, F_OK), -1) << "trace written outside the child's namespace";
+  const struct {
+    const char* over;
+    unsigned long flags;
+  } dirs[] = {{"/var/www", MS_RDONLY}, {"/var", 0}};
+  for (const auto& d : dirs) {
+    std::remove(kTrace);
+    ASSERT_EQ(mount("zeltrace", d.over, "tmpfs", d.flags, nullptr), 0) << d.over;
+    Request r;
+    r.user = "admin";
+    const Outcome res = runCgi(r);
+    umount2(d.over, MNT_DETACH);
+    EXPECT_EQ(res.status, 0) << d.over;
+    EXPECT_EQ(res.err, "") << d.over;
+    EXPECT_EQ(res.out, kHeader + expectedLive({1, 1})) << d.over;
+    EXPECT_EQ(access(kTrace, F_OK), -1) << d.over;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Dirs, TraceSkipped,
-                         ::testing::Values(TraceCase{"readOnly", TraceDir::ReadOnly},
-                                           TraceCase{"absent", TraceDir::Absent}),
-                         [](const ::testing::TestParamInfo<TraceCase>& i) {
-                           return std::string(i.param.name);
-                         });
 
 // ---- Without the simulator: the device objects appear one by one ----
 
@@ -513,7 +356,7 @@ TEST_P(NoSimulator, HeaderAndReport) {
   if (c.objects >= 2) dev.addSegment();
   Request r;
   r.user = "admin";
-  const Response res = runCgi(r);
+  const Outcome res = runCgi(r);
   EXPECT_EQ(res.status, 255);
   EXPECT_EQ(res.out, kHeader);
   EXPECT_EQ(res.err, std::string(c.report) + ": No such file or directory\n");
