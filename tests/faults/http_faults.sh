@@ -3,39 +3,20 @@
 # and stalls or goes away (the server buffers the body before it starts the
 # program, so no program is left waiting), a read-only trace folder (page
 # served the same, trace skipped), and the device service gone (what the
-# browser gets). Runs inside scripts/ns-run and re-enters a private network
-# namespace, so the fixed port cannot clash with anything.
+# browser gets). Runs in private namespaces (site.sh), so the fixed port
+# cannot clash with anything.
 # Usage: http_faults.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/../.." && pwd)
-if [ -z "${ZEL_IN_NETNS:-}" ]; then
-  ZEL_IN_NETNS=1 exec unshare --net --fork -- "$0" "$@"
-fi
-ip link set lo up
-port=8080
-dvrsim=$build/simulator/dvrsim/dvrsim
-run=$(mktemp -d /tmp/zel-faults.XXXXXX)
-sim=
-cleanup() {
-  "$root/scripts/webserver.sh" stop "$run" >/dev/null 2>&1 || true
-  [ -z "$sim" ] || { kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true; }
-  rm -rf "$run"
-}
-trap cleanup EXIT
-
-"$dvrsim" run >"$run/dvrsim.log" 2>&1 &
-sim=$!
-for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
-"$root/scripts/webserver.sh" start "$build" "$port" "$run"
+. "$(dirname "$0")/../zelbrowser/site.sh"
+site_enter "$0" "$@"
+site_start "$build"
+port=$site_port
+run=$site_run
 server=$(cat "$run/lighttpd.pid")
 url=http://127.0.0.1:$port/zelbrowser.cgi
 
 set +e
-fail=0
-check() { # NAME CONDITION-RESULT
-  if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1"; fail=1; fi
-}
 programs() { pgrep -P "$server" -c; }
 trace_lines() { wc -l </var/www/cgidebug; }
 
@@ -70,7 +51,7 @@ umount /var/www
 # the header and ends with 255, which the browser sees as an empty 200 page;
 # its report on stderr is not in lighttpd's error log (server.breakagelog
 # would keep it).
-kill "$sim"; wait "$sim"; sim=
+kill "$site_sim"; wait "$site_sim"; site_sim=
 code=$(curl -s -u admin:admin -o "$run/nodevice" -w '%{http_code}' "$url")
 [ "$code" = 200 ] && [ ! -s "$run/nodevice" ]; check "no device service: empty page (HTTP $code)" $?
-exit $fail
+exit $site_fail

@@ -23,10 +23,6 @@ http_get() {
 }
 
 set +e
-fail=0
-check() { # NAME CONDITION-RESULT
-  if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1"; fail=1; fi
-}
 
 # The page the program writes for admin, without its header.
 (cd "$run/htdocs" && REQUEST_METHOD=GET REMOTE_USER=admin QUERY_STRING= \
@@ -40,4 +36,4 @@ grep -qi '^Content-Type: text/html' "$run/ok.head";            check "content ty
 [ -s "$run/direct.html" ] && cmp -s "$run/direct.html" "$run/ok.body"; check "body is the program's page" $?
 http_get | head -1 | grep -q '^HTTP/1\.[01] 401 ';               check "no credentials get 401" $?
 http_get admin:wrong | head -1 | grep -q '^HTTP/1\.[01] 401 ';  check "wrong password gets 401" $?
-exit $fail
+exit $site_fail

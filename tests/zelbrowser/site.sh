@@ -7,6 +7,8 @@
 #                          (returns at once when already there)
 #   site_start BUILD_DIR   starts both; sets site_run (private folder whose
 #                          htdocs/ holds the pages) and stops all on exit
+#   check NAME RESULT      prints ok/FAIL for a condition's exit status;
+#                          a failure sets site_fail=1
 site_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 site_port=8080
 
@@ -30,4 +32,9 @@ site_start() {
   site_sim=$!
   for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
   "$site_root/scripts/webserver.sh" start "$1" "$site_port" "$site_run"
+}
+
+site_fail=0
+check() {
+  if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1"; site_fail=1; fi
 }
