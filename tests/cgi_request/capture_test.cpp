@@ -1,7 +1,7 @@
 // capture_test.cpp - the capture file: exact bytes, round trip with uploaded
 // contents, the multipart-part rule, and the result of every way a capture
 // can be cut, mislabelled or fail to be written.
-#include "temp_files.h"
+#include "child_process.h"
 #include "test_support.h"
 
 #include <sys/mount.h>
@@ -134,7 +134,7 @@ TEST_F(Capture, EveryCutPoint) {
     const size_t attr2 = end1 + 5, fields2 = attr2 + 4 + 5 + 5 + 8, end2 = fields2 + 3;
     ASSERT_EQ(end2, full.size());
     cgiFreeResources();
-    const size_t before = leftoverTempFiles().size();
+    const size_t before = testproc::tmpFiles().size();
     for (size_t cut = 0; cut <= full.size(); cut++) {
         cgiEnvironmentResultType expected;
         size_t entries = 0;
@@ -152,7 +152,7 @@ TEST_F(Capture, EveryCutPoint) {
         for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) n++;
         EXPECT_EQ(entries, n) << cut;
         cgiFreeResources();
-        EXPECT_EQ(before, leftoverTempFiles().size()) << cut;
+        EXPECT_EQ(before, testproc::tmpFiles().size()) << cut;
     }
 }
 
