@@ -260,12 +260,12 @@ TEST_F(Upload, TempFolderFull) {
               "PostMultipartInput succeeded");
 }
 
-// The body stops before CONTENT_LENGTH: no page and no file left, except
-// before the first delimiter, where the decoder has seen no part at all.
+// A multipart body stops before CONTENT_LENGTH: no page and no file left,
+// except before the first delimiter, where the decoder has seen no part at
+// all. (A short URL-encoded body is among the viewer's refused requests.)
 TEST_F(Upload, ShortBody) {
   const std::string filePartHead =
       "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.bin\"\r\n\r\nabcdef";
-  expectEnd("application/x-www-form-urlencoded", "id=0001", 100, 255, "", "PostFormInput failed");
   expectEnd(kMultipart, filePartHead, 5000, 255, "", "PostMultipartInput failed");
   const Outcome page = livePage();
   expectEnd(kMultipart, "preamble", 5000, 0, page.out, "PostMultipartInput succeeded");
