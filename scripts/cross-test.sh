@@ -103,18 +103,12 @@ find "$build" -name CTestTestfile.cmake -exec \
   sed -i "s#\"$src/scripts/ns-run\" \"$bin/#\"$src/scripts/ns-run\" \"$ZEL_EMULATOR\" \"$bin/#" {} +
 
 echo "== tests under qemu-mips"
-# qemu-user rejects a receive into no buffer with EFAULT before the kernel
-# sees it, so a zero-size peek cannot report a waiting message there; these
-# two cases depend on that peek and are left to the native runs.
-GTEST_FILTER=-Ipc.PeekLeavesTheMessageForGetMsg:Ipc.GetMsgRefusesALongerMessageAndKeepsIt
-export GTEST_FILTER
 # The tests through the web server (HTTP, faults over HTTP, browser) have the
 # host's web server start the program itself, with no emulator in between.
 # A failure is noted and the checks below still run.
 failed=
 (cd "$build" && ctest --output-on-failure -j "$jobs" -E '^(zelbrowser_http|faults_http|browser_viewer)$') ||
   failed="$failed tests"
-unset GTEST_FILTER
 
 rm -rf "$work" && mkdir -p "$work"
 echo "== System V objects shared by separate qemu-mips processes"
