@@ -9,6 +9,7 @@
 
 #include <sys/msg.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -71,6 +72,7 @@ TEST_F(Ipc, SegmentCreateAttachShareRemove) {
 }
 
 TEST_F(Ipc, DownUpDownNBAndTraceLines) {
+  alarm(5);  // a downNB that waits for the taken lock fails the run instead of hanging it
   const int sem = create_sem(kKey, 1);
   ASSERT_GE(sem, 0);
   EXPECT_EQ(get_sem(kKey), sem);
@@ -89,6 +91,7 @@ TEST_F(Ipc, DownUpDownNBAndTraceLines) {
   EXPECT_EQ(getSemVal(sem, 0), 1);
   EXPECT_EQ(downNB(sem, 0), 0);
   EXPECT_EQ(getSemVal(sem, 0), 0);
+  alarm(0);
 }
 
 TEST_F(Ipc, CreateSemOnExistingSetResetsTheFirstN) {
