@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds the project twice (optimised, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
-# the real-browser test of the viewer pages included.
+# the real-browser test of the viewer pages included; then cross-builds for
+# the big-endian 32-bit MIPS device and runs the tests again under qemu-mips.
 set -e
 cd "$(dirname "$0")/.."
 need=""
@@ -19,3 +20,4 @@ for variant in release sanitize; do
   echo "== tests ($variant)"
   (cd $dir && ctest --output-on-failure -j "$jobs")
 done
+scripts/cross-test.sh
