@@ -10,6 +10,7 @@
 #include <sys/ptrace.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -157,8 +158,10 @@ int inputFd(const std::string& bytes) {
 std::set<std::string> tmpFiles() {
   std::set<std::string> names;
   if (DIR* d = opendir("/tmp")) {
+    struct stat st {};
     while (const dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.insert(e->d_name);
+      if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+        names.insert(e->d_name);
     closedir(d);
   }
   return names;

@@ -69,7 +69,8 @@ Outcome run(const Launch& l, int ms = 10000);
 // A memory file holding `bytes`, positioned at its start; -1 on failure.
 int inputFd(const std::string& bytes);
 
-// Names in /tmp (hidden ones aside): what uploads and captures left there.
+// Regular files in /tmp: what uploads and captures left there (a source or
+// build tree carried into the private /tmp is a folder and not listed).
 std::set<std::string> tmpFiles();
 
 // A whole file; empty when it cannot be read.
