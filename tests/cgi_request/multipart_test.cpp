@@ -64,11 +64,11 @@ TEST(Multipart, ChunkingAtKilobyteBoundaries) {
 }
 
 TEST(Multipart, DelimiterAcrossReadWindows) {
-    // The search reads the body in windows; put the delimiter and near misses
-    // across the first window edge.
+    // The search reads the body in windows; put a near miss and then the
+    // delimiter across the first window edge, each cut there at every byte.
     const std::string head = part("Content-Disposition: form-data; name=\"f\"", "");
     const size_t preface = head.size() - 2;  // the body starts here
-    for (size_t at = kMpWindow - 12; at <= kMpWindow + 4; at++) {
+    for (size_t at = kMpWindow - 20; at <= kMpWindow + 4; at++) {
         std::string body(at - preface, 'q');
         body += "\r\n--Xy_";  // a near miss just before the real delimiter
         std::string b = head.substr(0, preface) + body + "\r\n--XyZ--";
