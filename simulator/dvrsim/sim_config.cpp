@@ -413,9 +413,8 @@ std::string format_value(const SimKeyDef& k, const unsigned char* rec)
     case Kind::uint:
         return std::to_string(uint_value(f, k.width));
     case Kind::ipv4: {
-        const unsigned long a = uint_value(f, 4);
-        char ip[16];
-        snprintf(ip, sizeof ip, "%lu.%lu.%lu.%lu", a >> 24, (a >> 16) & 255, (a >> 8) & 255, a & 255);
+        char ip[80];  // the width convertItoIP requires
+        convertItoIP(ip, static_cast<int>(uint_value(f, 4)));
         return ip;
     }
     case Kind::text:
