@@ -22,8 +22,9 @@ unsigned char g_model;
 unsigned char g_channelAmt;
 unsigned char g_brand;
 
-int hasAccess(unsigned char setting, int level) {
-  return (setting == 0 || 3 - static_cast<int>(setting) >= level) ? 1 : 0;
+int hasAccess(unsigned char setting, int level)
+{
+    return (setting == 0 || 3 - static_cast<int>(setting) >= level) ? 1 : 0;
 }
 
 namespace {
@@ -33,91 +34,97 @@ constexpr int kIpCameras = ZEL_COVERT_CAMERAS - kAnalogCameras;
 
 // Looks up the three device objects and attaches the segment; false after
 // reporting the first failure with perror.
-bool attachDevice() {
-  msgid = get_msg_id(ZEL_DEVICE_KEY);
-  if (msgid < 0) {
-    std::perror("Info ---- Create message queue failed.");
-    return false;
-  }
-  shmid = get_shm_id(ZEL_DEVICE_KEY);
-  if (shmid < 0) {
-    std::perror("Info ---- Create shm failed.");
-    return false;
-  }
-  semid = get_sem(ZEL_DEVICE_KEY);
-  if (semid < 0) {
-    std::perror("Info ---- Create semaphore failed.");
-    return false;
-  }
-  shm_info = get_shm_ptr(ZEL_DEVICE_KEY);
-  if (!shm_info) {
-    std::perror("Info ---- failed to get shm pointer.");
-    return false;
-  }
-  return true;
+bool attachDevice()
+{
+    msgid = get_msg_id(ZEL_DEVICE_KEY);
+    if (msgid < 0) {
+        std::perror("Info ---- Create message queue failed.");
+        return false;
+    }
+    shmid = get_shm_id(ZEL_DEVICE_KEY);
+    if (shmid < 0) {
+        std::perror("Info ---- Create shm failed.");
+        return false;
+    }
+    semid = get_sem(ZEL_DEVICE_KEY);
+    if (semid < 0) {
+        std::perror("Info ---- Create semaphore failed.");
+        return false;
+    }
+    shm_info = get_shm_ptr(ZEL_DEVICE_KEY);
+    if (!shm_info) {
+        std::perror("Info ---- failed to get shm pointer.");
+        return false;
+    }
+    return true;
 }
 
 // Every camera's covert flag, or all zero for a user who may see covert
 // cameras. Single-byte reads straight from the segment, without the lock.
-void fillCovertList(const dvr_config& cfg, unsigned char covert_access,
-                    unsigned char* list) {
-  for (int i = 0; i < kAnalogCameras; ++i)
-    list[i] = covert_access ? 0 : cfg.cameras.local[i].covert;
-  for (int i = 0; i < kIpCameras; ++i)
-    list[kAnalogCameras + i] = covert_access ? 0 : cfg.cameras.ip[i].covert;
+void fillCovertList(const dvr_config& cfg, unsigned char covert_access, unsigned char* list)
+{
+    for (int i = 0; i < kAnalogCameras; ++i)
+        list[i] = covert_access ? 0 : cfg.cameras.local[i].covert;
+    for (int i = 0; i < kIpCameras; ++i)
+        list[kAnalogCameras + i] = covert_access ? 0 : cfg.cameras.ip[i].covert;
 }
 
 // Decodes a non-empty id and writes the playback page; false (after the
 // one-line refusal) when the id is malformed.
 bool servePlayback(char* id, unsigned char frontpanel_access, unsigned char covert_access,
-                   unsigned char* covert_list) {
-  const int cam = getCmr(id);
-  const unsigned int day = getDate(id);
-  const unsigned int time = getTime(id);
-  if (cam < 0 || day == static_cast<unsigned int>(-1) || time == static_cast<unsigned int>(-1)) {
-    std::fputs("Invalid argument.", cgiOut);
-    return false;
-  }
-  showPlaybackHtml(frontpanel_access, covert_access, covert_list, cam, day, time);
-  return true;
+                   unsigned char* covert_list)
+{
+    const int cam = getCmr(id);
+    const unsigned int day = getDate(id);
+    const unsigned int time = getTime(id);
+    if (cam < 0 || day == static_cast<unsigned int>(-1) || time == static_cast<unsigned int>(-1)) {
+        std::fputs("Invalid argument.", cgiOut);
+        return false;
+    }
+    showPlaybackHtml(frontpanel_access, covert_access, covert_list, cam, day, time);
+    return true;
 }
 
 }  // namespace
 
 // Exit status: -1 when the device cannot be reached or the user is unknown
 // (the segment stays attached until exit), else 0.
-int cgiMain(void) {
-  cgiHeaderContentType("text/html");
-  if (!attachDevice()) return -1;
+int cgiMain(void)
+{
+    cgiHeaderContentType("text/html");
+    if (!attachDevice())
+        return -1;
 
-  cfg_model model;
-  read_config_model(shm_info, semid, &model);
-  g_channelAmt = model.g_channelAmt;
-  g_model = model.g_model;
-  g_brand = model.g_brand;
-  rw_network_setting(0, shm_info, semid, &netSetting);
-  const dvr_config& cfg = *static_cast<const dvr_config*>(shm_info);
-  const unsigned char covertSetting = cfg.system.security.covert;
-  const unsigned char frontPanelSetting = cfg.system.security.front_panel;
-  language = 0;
+    cfg_model model;
+    read_config_model(shm_info, semid, &model);
+    g_channelAmt = model.g_channelAmt;
+    g_model = model.g_model;
+    g_brand = model.g_brand;
+    rw_network_setting(0, shm_info, semid, &netSetting);
+    const dvr_config& cfg = *static_cast<const dvr_config*>(shm_info);
+    const unsigned char covertSetting = cfg.system.security.covert;
+    const unsigned char frontPanelSetting = cfg.system.security.front_panel;
+    language = 0;
 
-  const int level = getUserLevel(shm_info, semid, cgiRemoteUser);
-  if (level < 0) return -1;
-  rw_system_time_date_setting(0, shm_info, semid, &time_date);
+    const int level = getUserLevel(shm_info, semid, cgiRemoteUser);
+    if (level < 0)
+        return -1;
+    rw_system_time_date_setting(0, shm_info, semid, &time_date);
 
-  const unsigned char covert_access = hasAccess(covertSetting, level);
-  const unsigned char frontpanel_access = hasAccess(frontPanelSetting, level);
-  unsigned char covert_list[ZEL_COVERT_CAMERAS];
-  fillCovertList(cfg, covert_access, covert_list);
+    const unsigned char covert_access = hasAccess(covertSetting, level);
+    const unsigned char frontpanel_access = hasAccess(frontPanelSetting, level);
+    unsigned char covert_list[ZEL_COVERT_CAMERAS];
+    fillCovertList(cfg, covert_access, covert_list);
 
-  char id[12] = {};
-  cgiFormString("id", id, sizeof id);
-  id[sizeof id - 1] = '\0';
-  if (id[0] != '\0') {
-    if (!servePlayback(id, frontpanel_access, covert_access, covert_list)) return 0;
-  } else {
-    showIndexHtml(frontpanel_access, covert_access, covert_list);
-  }
-  shmdt(shm_info);
-  return 0;
+    char id[12] = {};
+    cgiFormString("id", id, sizeof id);
+    id[sizeof id - 1] = '\0';
+    if (id[0] != '\0') {
+        if (!servePlayback(id, frontpanel_access, covert_access, covert_list))
+            return 0;
+    } else {
+        showIndexHtml(frontpanel_access, covert_access, covert_list);
+    }
+    shmdt(shm_info);
+    return 0;
 }

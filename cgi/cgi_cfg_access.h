@@ -18,15 +18,15 @@ extern "C" {
 
 /* Top-level map of the configuration segment beyond dvr_config (offset 0). */
 enum cfg_segment_map {
-  CFG_PERM_OFFSET = 9172,       /* 40-byte permission block, opaque */
-  CFG_PERM_SIZE = 40,
-  CFG_MACRO_OFFSET = 9212,      /* 256 macro entries of 20 bytes, opaque */
-  CFG_MACRO_ENTRY_SIZE = 20,
-  CFG_MAX_MACROS = 256,
-  CFG_MACRO_NUM_OFFSET = 14332, /* macro count, signed 32-bit */
-  CFG_RT_UPDATE_OFFSET = 14336, /* runtime update record, 34 bytes */
-  CFG_UL_STAT_OFFSET = 14370,   /* upload status record, 32 bytes */
-  CFG_SEGMENT_MIN_SIZE = 30856  /* the segment reaches at least the end of cfg_model */
+    CFG_PERM_OFFSET = 9172, /* 40-byte permission block, opaque */
+    CFG_PERM_SIZE = 40,
+    CFG_MACRO_OFFSET = 9212, /* 256 macro entries of 20 bytes, opaque */
+    CFG_MACRO_ENTRY_SIZE = 20,
+    CFG_MAX_MACROS = 256,
+    CFG_MACRO_NUM_OFFSET = 14332, /* macro count, signed 32-bit */
+    CFG_RT_UPDATE_OFFSET = 14336, /* runtime update record, 34 bytes */
+    CFG_UL_STAT_OFFSET = 14370,   /* upload status record, 32 bytes */
+    CFG_SEGMENT_MIN_SIZE = 30856  /* the segment reaches at least the end of cfg_model */
 };
 
 /* ---- record accessors ---- */

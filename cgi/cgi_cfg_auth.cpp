@@ -16,46 +16,54 @@ constexpr int kNotFound = -1;
 
 // The given name, NUL-padded to at least the compared width and normalised
 // like a stored name; the caller's text is never modified.
-std::vector<char> normalised_copy(const char* givenUser) {
-  const std::size_t len = std::strlen(givenUser);
-  std::vector<char> copy(std::max<std::size_t>(len, kNameWidth) + 1, '\0');
-  std::memcpy(copy.data(), givenUser, len);
-  nullPadding(copy.data(), kNameWidth);
-  return copy;
+std::vector<char> normalised_copy(const char* givenUser)
+{
+    const std::size_t len = std::strlen(givenUser);
+    std::vector<char> copy(std::max<std::size_t>(len, kNameWidth) + 1, '\0');
+    std::memcpy(copy.data(), givenUser, len);
+    nullPadding(copy.data(), kNameWidth);
+    return copy;
 }
 
 // Returns the access level of the first enabled record whose normalised name
 // equals `name` (already normalised), or kNotFound. One lock hold per record.
-int find_level(void* p_shm, int sem_id, const char* name) {
-  for (int i = 0; i < CFG_MAX_USERS; ++i) {
-    user_setting user;
-    rw_user_setting(0, p_shm, sem_id, &user, i);
-    if (user.enable != 1) continue;
-    nullPadding(user.username, kNameWidth);
-    if (std::strncmp(name, user.username, kNameWidth) == 0) return user.access_level;
-  }
-  return kNotFound;
+int find_level(void* p_shm, int sem_id, const char* name)
+{
+    for (int i = 0; i < CFG_MAX_USERS; ++i) {
+        user_setting user;
+        rw_user_setting(0, p_shm, sem_id, &user, i);
+        if (user.enable != 1)
+            continue;
+        nullPadding(user.username, kNameWidth);
+        if (std::strncmp(name, user.username, kNameWidth) == 0)
+            return user.access_level;
+    }
+    return kNotFound;
 }
 
 }  // namespace
 
-extern "C" int getUserLevel(void* p_shm, int sem_id, char* givenUser) {
-  const std::vector<char> name = normalised_copy(givenUser);
-  return find_level(p_shm, sem_id, name.data());
+extern "C" int getUserLevel(void* p_shm, int sem_id, char* givenUser)
+{
+    const std::vector<char> name = normalised_copy(givenUser);
+    return find_level(p_shm, sem_id, name.data());
 }
 
-extern "C" int checkPrivilige(void* p_shm, int sem_id, char* givenUser, int givenLevel) {
-  std::vector<char> name = normalised_copy(givenUser);
-  const int level = find_level(p_shm, sem_id, name.data());
-  if (level != kNotFound && level <= givenLevel) return 0;
-  return blockRequest(name.data());
+extern "C" int checkPrivilige(void* p_shm, int sem_id, char* givenUser, int givenLevel)
+{
+    std::vector<char> name = normalised_copy(givenUser);
+    const int level = find_level(p_shm, sem_id, name.data());
+    if (level != kNotFound && level <= givenLevel)
+        return 0;
+    return blockRequest(name.data());
 }
 
-extern "C" int blockRequest(char* p_user) {
-  cgiHeaderContentType("text/html");
-  std::fprintf(cgiOut,
-               "<html><body><script lang=javascript>alert(\"User %s is not authorized to access "
-               "this page.\"); top.location=\"/index.html\"; </script></body></html>",
-               p_user);
-  return -1;
+extern "C" int blockRequest(char* p_user)
+{
+    cgiHeaderContentType("text/html");
+    std::fprintf(cgiOut,
+                 "<html><body><script lang=javascript>alert(\"User %s is not authorized to access "
+                 "this page.\"); top.location=\"/index.html\"; </script></body></html>",
+                 p_user);
+    return -1;
 }

@@ -17,8 +17,7 @@ constexpr useconds_t kDonePollMicros = 200000;  // 0.2 s between polls
 
 zel_session::SlotTable da_table(void* shm)
 {
-    return {static_cast<unsigned char*>(shm), DA_SLOTS, sizeof(da_shm),
-            offsetof(da_shm, conn_id)};
+    return {static_cast<unsigned char*>(shm), DA_SLOTS, sizeof(da_shm), offsetof(da_shm, conn_id)};
 }
 
 da_shm* slot_at(void* shm, int slot)

@@ -14,26 +14,26 @@
  * attaches it with get_shm_ptr(key) and passes the address as the table
  * base. Both tables are guarded by semaphore 0 of the device semaphore set
  * (key 1632), the same lock as the configuration segment. */
-#define SCH_SHM_KEY 1633          /* search session table, 0x661 */
-#define DA_SHM_KEY 1634           /* disk-analysis session table, 0x662 */
+#define SCH_SHM_KEY 1633 /* search session table, 0x661 */
+#define DA_SHM_KEY 1634  /* disk-analysis session table, 0x662 */
 
-#define SCH_SLOTS 16                                   /* search slots */
-#define SCH_CONN_COUNTER_OFFSET (SCH_SLOTS * 9235)     /* 147760 */
-#define SCH_TABLE_SIZE (SCH_CONN_COUNTER_OFFSET + 4)   /* 147764 */
-#define DA_SLOTS 8                                     /* disk-map slots */
-#define DA_CONN_COUNTER_OFFSET (DA_SLOTS * 1033)       /* 8264 */
-#define DA_TABLE_SIZE (DA_CONN_COUNTER_OFFSET + 4)     /* 8268 */
+#define SCH_SLOTS 16                                 /* search slots */
+#define SCH_CONN_COUNTER_OFFSET (SCH_SLOTS * 9235)   /* 147760 */
+#define SCH_TABLE_SIZE (SCH_CONN_COUNTER_OFFSET + 4) /* 147764 */
+#define DA_SLOTS 8                                   /* disk-map slots */
+#define DA_CONN_COUNTER_OFFSET (DA_SLOTS * 1033)     /* 8264 */
+#define DA_TABLE_SIZE (DA_CONN_COUNTER_OFFSET + 4)   /* 8268 */
 
 /* The two exchange records inside the configuration segment lie at
  * CFG_RT_UPDATE_OFFSET (cfg_rt_update_data) and CFG_UL_STAT_OFFSET
  * (data_ul_stat) of the segment map in cgi_cfg_access.h. */
 
 /* Message types sent to the device core service on the device queue. */
-#define SCH_MSG_START 1      /* payload: slot; run the search */
-#define SCH_MSG_REFRESH 2    /* payload: slot; bring the slot up to date */
-#define SCH_MSG_CANCEL 3     /* payload: slot; stop and free the slot */
-#define DA_MSG_BASE 768      /* + op, or 770 + zoom; payload: slot */
-#define FUP_MSG 12297        /* upload claim, piece, cancel; no payload */
+#define SCH_MSG_START 1           /* payload: slot; run the search */
+#define SCH_MSG_REFRESH 2         /* payload: slot; bring the slot up to date */
+#define SCH_MSG_CANCEL 3          /* payload: slot; stop and free the slot */
+#define DA_MSG_BASE 768           /* + op, or 770 + zoom; payload: slot */
+#define FUP_MSG 12297             /* upload claim, piece, cancel; no payload */
 #define RT_MSG_DHCP_SETTING 12298 /* DHCP address data; no payload */
 #define RT_MSG_DHCP_RELEASE 12299 /* DHCP lease dates; no payload */
 #define RT_MSG_SET_TIME 12301     /* set the clock to cur_ts; no payload */
@@ -93,8 +93,7 @@ void sch_cancel(int msgid, int sch_slot);
 
 /* Initialises a slot for a new search from the caller's filters and stores
  * conn_id in both the slot and the caller's web_user. Cannot fail. */
-void sch_on_start_search(sch_shm* p_schshm, sch_shm* p_local, unsigned int conn_id,
-                         int semid);
+void sch_on_start_search(sch_shm* p_schshm, sch_shm* p_local, unsigned int conn_id, int semid);
 
 /* ---- Disk-analysis map sessions (table base: DA_TABLE_SIZE bytes) ---- */
 
@@ -102,8 +101,7 @@ void sch_on_start_search(sch_shm* p_schshm, sch_shm* p_local, unsigned int conn_
  * claimed), waits without limit for the answer and copies the slot into the
  * caller's record; returns the slot (0..7), or -1 with nothing sent when the
  * table is full. */
-int da_getmap(void* p_dashm, int semid, int msgid, da_shm* p_local_dashm, int op,
-              int zoom);
+int da_getmap(void* p_dashm, int semid, int msgid, da_shm* p_local_dashm, int op, int zoom);
 
 /* Returns the lowest slot owned by conn_id, or -1 (nothing changed). */
 int da_find_slot(void* p_da_list, unsigned int conn_id, int semid);
@@ -182,13 +180,13 @@ namespace zel_session {
 /* Holds semaphore 0 of the device set for one scope. The lock results are
  * not examined: down/up report their own failures and the caller goes on. */
 class SemLock {
-public:
+  public:
     explicit SemLock(int semid) : semid_(semid) { down(semid_, 0); }
     ~SemLock() { up(semid_, 0); }
     SemLock(const SemLock&) = delete;
     SemLock& operator=(const SemLock&) = delete;
 
-private:
+  private:
     int semid_;  // device semaphore set
 };
 

@@ -58,12 +58,12 @@ int fup_occupy(void* p_cfg_shm, int semid, int msgid)
     put_msg(msgid, FUP_MSG);
     usleep(kVerdictWaitMicros);
     switch (polled(p_cfg_shm)->status) {
-    case UL_STATUS_ACCEPTED:
-        return FUP_ACCEPTED;
-    case UL_STATUS_REFUSED:
-        return FUP_REFUSED;
-    default:
-        return FUP_NO_ANSWER;
+        case UL_STATUS_ACCEPTED:
+            return FUP_ACCEPTED;
+        case UL_STATUS_REFUSED:
+            return FUP_REFUSED;
+        default:
+            return FUP_NO_ANSWER;
     }
 }
 

@@ -6,16 +6,18 @@
 
 // Always 1: the request goes on. Gives the response one buffer big enough
 // for a whole page, so it leaves the process in a single write.
-int cgiOnInit(void) {
-  static char responseBuffer[64 * 1024];
-  std::setvbuf(cgiOut, responseBuffer, _IOFBF, sizeof responseBuffer);
-  return 1;
+int cgiOnInit(void)
+{
+    static char responseBuffer[64 * 1024];
+    std::setvbuf(cgiOut, responseBuffer, _IOFBF, sizeof responseBuffer);
+    return 1;
 }
 
 // Always 0: the bodies of multipart parts are discarded and decoding goes on.
-int cgiOnRecvFormFile(char* pbuffer, int len, int end) {
-  (void)pbuffer;
-  (void)len;
-  (void)end;
-  return 0;
+int cgiOnRecvFormFile(char* pbuffer, int len, int end)
+{
+    (void)pbuffer;
+    (void)len;
+    (void)end;
+    return 0;
 }

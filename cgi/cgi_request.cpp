@@ -48,16 +48,26 @@ cgiFormEntry* cgiFindPos;
 unsigned cgiRestoredStrings;
 
 const cgiRequestVariable cgiRequestVariables[kCgiRequestVariableCount] = {
-    {&cgiServerSoftware, "SERVER_SOFTWARE"}, {&cgiServerName, "SERVER_NAME"},
-    {&cgiGatewayInterface, "GATEWAY_INTERFACE"}, {&cgiServerProtocol, "SERVER_PROTOCOL"},
-    {&cgiServerPort, "SERVER_PORT"}, {&cgiRequestMethod, "REQUEST_METHOD"},
-    {&cgiPathInfo, "PATH_INFO"}, {&cgiPathTranslated, "PATH_TRANSLATED"},
-    {&cgiScriptName, "SCRIPT_NAME"}, {&cgiQueryString, "QUERY_STRING"},
-    {&cgiRemoteHost, "REMOTE_HOST"}, {&cgiRemoteAddr, "REMOTE_ADDR"},
-    {&cgiAuthType, "AUTH_TYPE"}, {&cgiRemoteUser, "REMOTE_USER"},
-    {&cgiRemoteIdent, "REMOTE_IDENT"}, {&cgiContentType, "CONTENT_TYPE"},
-    {&cgiAccept, "HTTP_ACCEPT"}, {&cgiUserAgent, "HTTP_USER_AGENT"},
-    {&cgiReferrer, "HTTP_REFERER"}, {&cgiCookie, "HTTP_COOKIE"},
+    {&cgiServerSoftware, "SERVER_SOFTWARE"},
+    {&cgiServerName, "SERVER_NAME"},
+    {&cgiGatewayInterface, "GATEWAY_INTERFACE"},
+    {&cgiServerProtocol, "SERVER_PROTOCOL"},
+    {&cgiServerPort, "SERVER_PORT"},
+    {&cgiRequestMethod, "REQUEST_METHOD"},
+    {&cgiPathInfo, "PATH_INFO"},
+    {&cgiPathTranslated, "PATH_TRANSLATED"},
+    {&cgiScriptName, "SCRIPT_NAME"},
+    {&cgiQueryString, "QUERY_STRING"},
+    {&cgiRemoteHost, "REMOTE_HOST"},
+    {&cgiRemoteAddr, "REMOTE_ADDR"},
+    {&cgiAuthType, "AUTH_TYPE"},
+    {&cgiRemoteUser, "REMOTE_USER"},
+    {&cgiRemoteIdent, "REMOTE_IDENT"},
+    {&cgiContentType, "CONTENT_TYPE"},
+    {&cgiAccept, "HTTP_ACCEPT"},
+    {&cgiUserAgent, "HTTP_USER_AGENT"},
+    {&cgiReferrer, "HTTP_REFERER"},
+    {&cgiCookie, "HTTP_COOKIE"},
 };
 
 namespace {
@@ -66,20 +76,27 @@ namespace {
 // tiny fields would otherwise cost quadratic time).
 cgiFormEntry* cgiFormEntryLast;
 
-unsigned char lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c | 0x20 : c; }
+unsigned char lowerAscii(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
+}
 
 // One position of the case-insensitive comparisons: letters of s1 compare
 // case-folded, every other byte must be identical.
-bool sameCharNc(unsigned char c1, unsigned char c2) {
+bool sameCharNc(unsigned char c1, unsigned char c2)
+{
     return cgiIsLetter(c1) ? lowerAscii(c1) == lowerAscii(c2) : c1 == c2;
 }
 
 // Writes the run of cr CRs and lf LFs: max(cr, lf) LFs when newlines is set.
 // Returns false when result filled up first.
-bool flushLineBreaks(int cr, int lf, int newlines, char* result, int limit, int* len) {
-    if (!newlines) return true;
+bool flushLineBreaks(int cr, int lf, int newlines, char* result, int limit, int* len)
+{
+    if (!newlines)
+        return true;
     for (int n = cr > lf ? cr : lf; n > 0; n--) {
-        if (*len == limit) return false;
+        if (*len == limit)
+            return false;
         result[(*len)++] = '\n';
     }
     return true;
@@ -87,49 +104,64 @@ bool flushLineBreaks(int cr, int lf, int newlines, char* result, int limit, int*
 
 }  // namespace
 
-int cgiStrEqNc(const char* s1, const char* s2) {
+int cgiStrEqNc(const char* s1, const char* s2)
+{
     for (;; s1++, s2++) {
-        if (!sameCharNc(*s1, *s2)) return 0;
-        if (!*s1) return 1;
+        if (!sameCharNc(*s1, *s2))
+            return 0;
+        if (!*s1)
+            return 1;
     }
 }
 
-int cgiStrBeginsNc(const char* s1, const char* s2) {
+int cgiStrBeginsNc(const char* s1, const char* s2)
+{
     for (; *s2; s1++, s2++)
-        if (!sameCharNc(*s1, *s2)) return 0;
+        if (!sameCharNc(*s1, *s2))
+            return 0;
     return 1;
 }
 
-void cgiSplitContentType(void) {
+void cgiSplitContentType(void)
+{
     cgiContentType = cgiContentTypeData;
     cgiMultipartBoundary = cgiEmptyString;
     for (char* p = strchr(cgiContentTypeData, ';'); p; p = strchr(p, ';')) {
         *p++ = '\0';
-        while (cgiIsSpace(*p)) p++;
+        while (cgiIsSpace(*p))
+            p++;
         if (cgiStrBeginsNc(p, "boundary=")) {
             cgiMultipartBoundary = p + 9;
             char* q = cgiMultipartBoundary;
-            while (*q && !cgiIsSpace(*q)) q++;
+            while (*q && !cgiIsSpace(*q))
+                q++;
             *q = '\0';
             break;
         }
     }
 }
 
-void cgiGetenv(char** s, const char* var) {
+void cgiGetenv(char** s, const char* var)
+{
     char* v = getenv(var);
     *s = v ? v : cgiEmptyString;
 }
 
-void cgiSetupConstants(void) {
-    for (int& v : cgiHexValue) v = 0;
-    for (int i = 0; i < 10; i++) cgiHexValue['0' + i] = i;
-    for (int i = 0; i < 6; i++) cgiHexValue['A' + i] = cgiHexValue['a' + i] = 10 + i;
+void cgiSetupConstants(void)
+{
+    for (int& v : cgiHexValue)
+        v = 0;
+    for (int i = 0; i < 10; i++)
+        cgiHexValue['0' + i] = i;
+    for (int i = 0; i < 6; i++)
+        cgiHexValue['A' + i] = cgiHexValue['a' + i] = 10 + i;
 }
 
-void cgiTrace(const char* format, ...) {
+void cgiTrace(const char* format, ...)
+{
     FILE* f = fopen(kCgiTraceFile, "a");
-    if (!f) return;
+    if (!f)
+        return;
     va_list ap;
     va_start(ap, format);
     vfprintf(f, format, ap);
@@ -137,22 +169,28 @@ void cgiTrace(const char* format, ...) {
     fclose(f);
 }
 
-int cgiAtoi(const char* s) {
+int cgiAtoi(const char* s)
+{
     long v = strtol(s, nullptr, 10);
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
+    if (v > INT_MAX)
+        return INT_MAX;
+    if (v < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(v);
 }
 
-char* cgiStrDup(const char* s) {
+char* cgiStrDup(const char* s)
+{
     size_t n = strlen(s) + 1;
     char* copy = static_cast<char*>(malloc(n));
-    if (copy) memcpy(copy, s, n);
+    if (copy)
+        memcpy(copy, s, n);
     return copy;
 }
 
 cgiFormEntry* cgiAdoptEntry(char* attr, char* value, int valueLength, char* fileName,
-                            char* contentType, char* tfileName) {
+                            char* contentType, char* tfileName)
+{
     cgiFormEntry* e = nullptr;
     if (attr && value && fileName && contentType && tfileName)
         e = static_cast<cgiFormEntry*>(calloc(1, sizeof *e));
@@ -173,7 +211,8 @@ cgiFormEntry* cgiAdoptEntry(char* attr, char* value, int valueLength, char* file
     return e;
 }
 
-void cgiAppendEntry(cgiFormEntry* e) {
+void cgiAppendEntry(cgiFormEntry* e)
+{
     assert(e && !e->next);
     if (cgiFormEntryFirst)
         cgiFormEntryLast->next = e;
@@ -182,17 +221,20 @@ void cgiAppendEntry(cgiFormEntry* e) {
     cgiFormEntryLast = e;
 }
 
-void cgiFreeEntry(cgiFormEntry* e) {
+void cgiFreeEntry(cgiFormEntry* e)
+{
     free(e->attr);
     free(e->value);
     free(e->fileName);
     free(e->contentType);
-    if (e->tfileName && *e->tfileName) unlink(e->tfileName);
+    if (e->tfileName && *e->tfileName)
+        unlink(e->tfileName);
     free(e->tfileName);
     free(e);
 }
 
-void cgiFreeEntries(void) {
+void cgiFreeEntries(void)
+{
     while (cgiFormEntry* e = cgiFormEntryFirst) {
         cgiFormEntryFirst = e->next;
         cgiFreeEntry(e);
@@ -201,10 +243,12 @@ void cgiFreeEntries(void) {
     cgiFindPos = nullptr;
 }
 
-void cgiFreeResources(void) {
+void cgiFreeResources(void)
+{
     cgiFreeEntries();
     for (int i = 0; i < kCgiRequestVariableCount; i++) {
-        if (!(cgiRestoredStrings & (1u << i))) continue;
+        if (!(cgiRestoredStrings & (1u << i)))
+            continue;
         free(*cgiRequestVariables[i].var);
         *cgiRequestVariables[i].var = cgiEmptyString;
     }
@@ -212,21 +256,25 @@ void cgiFreeResources(void) {
     cgiRestored = 0;
 }
 
-cgiFormEntry* cgiFormEntryFindFirst(const char* name) {
+cgiFormEntry* cgiFormEntryFindFirst(const char* name)
+{
     cgiFindTarget = name;
     cgiFindPos = cgiFormEntryFirst;
     return cgiFormEntryFindNext();
 }
 
-cgiFormEntry* cgiFormEntryFindNext(void) {
+cgiFormEntry* cgiFormEntryFindNext(void)
+{
     while (cgiFormEntry* e = cgiFindPos) {
         cgiFindPos = e->next;
-        if (strcmp(e->attr, cgiFindTarget) == 0) return e;
+        if (strcmp(e->attr, cgiFindTarget) == 0)
+            return e;
     }
     return nullptr;
 }
 
-cgiFormResultType cgiFormEntryString(cgiFormEntry* e, char* result, int max, int newlines) {
+cgiFormResultType cgiFormEntryString(cgiFormEntry* e, char* result, int max, int newlines)
+{
     assert(max >= 1);
     const int limit = max - 1;
     int len = 0, cr = 0, lf = 0;
@@ -239,16 +287,20 @@ cgiFormResultType cgiFormEntryString(cgiFormEntry* e, char* result, int max, int
         } else {
             truncated = !flushLineBreaks(cr, lf, newlines, result, limit, &len) || len == limit;
             cr = lf = 0;
-            if (!truncated) result[len++] = *p;
+            if (!truncated)
+                result[len++] = *p;
         }
     }
-    if (!truncated) truncated = !flushLineBreaks(cr, lf, newlines, result, limit, &len);
+    if (!truncated)
+        truncated = !flushLineBreaks(cr, lf, newlines, result, limit, &len);
     result[len] = '\0';
-    if (truncated) return cgiFormTruncated;
+    if (truncated)
+        return cgiFormTruncated;
     return len == 0 ? cgiFormEmpty : cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormStringCopy(const char* name, char* result, int max, int newlines) {
+cgiFormResultType cgiFormStringCopy(const char* name, char* result, int max, int newlines)
+{
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     if (!e) {
         result[0] = '\0';
@@ -257,17 +309,23 @@ cgiFormResultType cgiFormStringCopy(const char* name, char* result, int max, int
     return cgiFormEntryString(e, result, max, newlines);
 }
 
-cgiFormResultType cgiFormString(const char* name, char* result, int max) {
+cgiFormResultType cgiFormString(const char* name, char* result, int max)
+{
     return cgiFormStringCopy(name, result, max, 1);
 }
 
-void cgiHeaderContentType(const char* mimeType) { fprintf(cgiOut, "Content-type: %s\r\n\r\n", mimeType); }
+void cgiHeaderContentType(const char* mimeType)
+{
+    fprintf(cgiOut, "Content-type: %s\r\n\r\n", mimeType);
+}
 
-cgiParseResultType getTempFileName(char* tfileName) {
+cgiParseResultType getTempFileName(char* tfileName)
+{
     static const char kTemplate[] = "/tmp/cgiXXXXXX";
     memcpy(tfileName, kTemplate, sizeof kTemplate);
     int fd = mkstemp(tfileName);
-    if (fd < 0) return cgiParseIO;
+    if (fd < 0)
+        return cgiParseIO;
     close(fd);
     if (chmod(tfileName, 0600) != 0) {
         unlink(tfileName);

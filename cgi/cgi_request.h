@@ -55,12 +55,12 @@ extern FILE* cgiOut;
  * is a separate allocation owned by the layer until the end of the request.
  * Built during decoding (or a restore) and only read after; one thread, no lock. */
 typedef struct cgiFormEntryStruct {
-    char* attr;        /* field name, decoded */
-    char* value;       /* field value, decoded; empty for a multipart part */
-    int valueLength;   /* URL-encoded: strlen(value); multipart: body byte count */
-    char* fileName;    /* client file name of an uploaded file part, else "" */
-    char* contentType; /* content type of an uploaded part, else "" */
-    char* tfileName;   /* path of the part's temporary file, else "" */
+    char* attr;                      /* field name, decoded */
+    char* value;                     /* field value, decoded; empty for a multipart part */
+    int valueLength;                 /* URL-encoded: strlen(value); multipart: body byte count */
+    char* fileName;                  /* client file name of an uploaded file part, else "" */
+    char* contentType;               /* content type of an uploaded part, else "" */
+    char* tfileName;                 /* path of the part's temporary file, else "" */
     struct cgiFormEntryStruct* next; /* next entry in request order, or NULL */
 } cgiFormEntry;
 
@@ -146,22 +146,28 @@ void cgiStringArrayFree(char** stringArray);
 /* Absent/empty/bad first character: defaultV and NotFound/Empty/BadType. */
 cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV);
 /* As cgiFormInteger; out of range: the bound and cgiFormConstrained. */
-cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, int max, int defaultV);
+cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, int max,
+                                        int defaultV);
 /* Absent/empty/bad first character: defaultV and NotFound/Empty/BadType. */
 cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV);
 /* As cgiFormDouble; out of range: the bound and cgiFormConstrained. */
-cgiFormResultType cgiFormDoubleBounded(const char* name, double* result, double min, double max, double defaultV);
+cgiFormResultType cgiFormDoubleBounded(const char* name, double* result, double min, double max,
+                                       double defaultV);
 
 /* ---- Choices ---- */
 
 /* No equal choice: defaultV, cgiFormNoSuchChoice; absent: defaultV, cgiFormNotFound. */
-cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int choicesTotal, int* result, int defaultV);
+cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int choicesTotal,
+                                      int* result, int defaultV);
 /* Same as cgiFormSelectSingle. */
-cgiFormResultType cgiFormRadio(const char* name, char** valuesText, int valuesTotal, int* result, int defaultV);
+cgiFormResultType cgiFormRadio(const char* name, char** valuesText, int valuesTotal, int* result,
+                               int defaultV);
 /* No choice hit: cgiFormNotFound (result all 0, *invalid counted). */
-cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, int choicesTotal, int* result, int* invalid);
+cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, int choicesTotal,
+                                        int* result, int* invalid);
 /* Same as cgiFormSelectMultiple. */
-cgiFormResultType cgiFormCheckboxMultiple(const char* name, char** valuesText, int valuesTotal, int* result, int* invalid);
+cgiFormResultType cgiFormCheckboxMultiple(const char* name, char** valuesText, int valuesTotal,
+                                          int* result, int* invalid);
 /* cgiFormSuccess when the field exists, else cgiFormNotFound. */
 cgiFormResultType cgiFormCheckboxSingle(const char* name);
 
@@ -198,9 +204,11 @@ void cgiHeaderLocation(const char* redirectUrl);
 /* "Status: %d %s\r\n\r\n"; ends the header block. */
 void cgiHeaderStatus(int status, const char* statusMessage);
 /* One Set-Cookie line expiring secondsToLive from now (UTC). */
-void cgiHeaderCookieSetString(const char* name, const char* value, int secondsToLive, const char* path, const char* domain);
+void cgiHeaderCookieSetString(const char* name, const char* value, int secondsToLive,
+                              const char* path, const char* domain);
 /* cgiHeaderCookieSetString with value in decimal. */
-void cgiHeaderCookieSetInteger(const char* name, int value, int secondsToLive, const char* path, const char* domain);
+void cgiHeaderCookieSetInteger(const char* name, int value, int secondsToLive, const char* path,
+                               const char* domain);
 
 /* ---- Escaping to cgiOut: a failed write stops with cgiFormIO ---- */
 

@@ -17,21 +17,26 @@ constexpr int kPiece = 1024;
 
 // Number of bytes the entry's temporary file holds, or -1 when that cannot
 // be told or does not fit an int.
-long long heldBytes(cgiFilePtr cfp) {
+long long heldBytes(cgiFilePtr cfp)
+{
     struct stat st;
-    if (fstat(fileno(cfp->in), &st) != 0 || st.st_size > INT_MAX) return -1;
+    if (fstat(fileno(cfp->in), &st) != 0 || st.st_size > INT_MAX)
+        return -1;
     return st.st_size;
 }
 
 // Copies exactly n bytes of the open upload to out in pieces read with
 // cgiFormFileRead; 0 when the file ends early or a write fails.
-int copyUpload(FILE* out, cgiFilePtr cfp, long long n) {
+int copyUpload(FILE* out, cgiFilePtr cfp, long long n)
+{
     char buf[kPiece];
     while (n > 0) {
         int got = 0;
         int want = n < kPiece ? static_cast<int>(n) : kPiece;
-        if (cgiFormFileRead(cfp, buf, want, &got) != cgiFormSuccess) return 0;
-        if (fwrite(buf, 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) return 0;
+        if (cgiFormFileRead(cfp, buf, want, &got) != cgiFormSuccess)
+            return 0;
+        if (fwrite(buf, 1, static_cast<size_t>(got), out) != static_cast<size_t>(got))
+            return 0;
         n -= got;
     }
     return 1;
@@ -45,9 +50,10 @@ int copyUpload(FILE* out, cgiFilePtr cfp, long long n) {
 // keeps every capture readable, and a restored entry's size and contents
 // agree. An entry whose temporary file cannot be opened is written as a
 // plain field (flag 0) with its valueLength unchanged.
-int writeEntry(FILE* out, cgiFormEntry* e) {
-    if (!(cgiWriteString(out, e->attr) && cgiWriteString(out, e->value) && cgiWriteString(out, e->fileName) &&
-          cgiWriteString(out, e->contentType)))
+int writeEntry(FILE* out, cgiFormEntry* e)
+{
+    if (!(cgiWriteString(out, e->attr) && cgiWriteString(out, e->value) &&
+          cgiWriteString(out, e->fileName) && cgiWriteString(out, e->contentType)))
         return 0;
     cgiFilePtr cfp = nullptr;
     if (!e->tfileName[0] || cgiFormEntryFileOpen(e, &cfp) != cgiFormSuccess)
@@ -58,20 +64,27 @@ int writeEntry(FILE* out, cgiFormEntry* e) {
     return cgiFormFileClose(cfp) == cgiFormSuccess && ok;
 }
 
-int writeCapture(FILE* out) {
-    if (!cgiWriteString(out, kCgiCaptureVersion)) return 0;
+int writeCapture(FILE* out)
+{
+    if (!cgiWriteString(out, kCgiCaptureVersion))
+        return 0;
     for (const cgiRequestVariable& v : cgiRequestVariables)
-        if (!cgiWriteString(out, *v.var)) return 0;
-    if (!cgiWriteInt(out, cgiContentLength)) return 0;
+        if (!cgiWriteString(out, *v.var))
+            return 0;
+    if (!cgiWriteInt(out, cgiContentLength))
+        return 0;
     for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
-        if (!writeEntry(out, e)) return 0;
+        if (!writeEntry(out, e))
+            return 0;
     return 1;
 }
 
 // Replaces request variable i by the restored text s, which the layer owns.
-void setRestoredVariable(int i, char* s) {
+void setRestoredVariable(int i, char* s)
+{
     unsigned bit = 1u << i;
-    if (cgiRestoredStrings & bit) free(*cgiRequestVariables[i].var);
+    if (cgiRestoredStrings & bit)
+        free(*cgiRequestVariables[i].var);
     *cgiRequestVariables[i].var = s;
     cgiRestoredStrings |= bit;
 }
@@ -80,8 +93,10 @@ void setRestoredVariable(int i, char* s) {
 // tfileName (1024 bytes). Returns cgiEnvironmentIO, leaving no file, when
 // the file cannot be made or in runs short; a negative n (no content can
 // match it) counts as short.
-cgiEnvironmentResultType restoreUpload(FILE* in, int n, char* tfileName) {
-    if (n < 0 || getTempFileName(tfileName) != cgiParseSuccess) return cgiEnvironmentIO;
+cgiEnvironmentResultType restoreUpload(FILE* in, int n, char* tfileName)
+{
+    if (n < 0 || getTempFileName(tfileName) != cgiParseSuccess)
+        return cgiEnvironmentIO;
     FILE* out = fopen(tfileName, "w+b");
     bool ok = out != nullptr;
     char buf[kPiece];
@@ -90,35 +105,44 @@ cgiEnvironmentResultType restoreUpload(FILE* in, int n, char* tfileName) {
         ok = got > 0 && fwrite(buf, 1, got, out) == got;
         left -= static_cast<int>(got);
     }
-    if (out && fclose(out) != 0) ok = false;
-    if (ok) return cgiEnvironmentSuccess;
+    if (out && fclose(out) != 0)
+        ok = false;
+    if (ok)
+        return cgiEnvironmentSuccess;
     unlink(tfileName);
     return cgiEnvironmentIO;
 }
 
 // Reads the fields after attr into e. The texts and numbers give
 // cgiEnvironmentMemory when unreadable, the contents cgiEnvironmentIO.
-cgiEnvironmentResultType readEntryRest(FILE* in, cgiFormEntry* e) {
+cgiEnvironmentResultType readEntryRest(FILE* in, cgiFormEntry* e)
+{
     int flag = 0;
-    if (!(cgiReadString(in, &e->value) && cgiReadString(in, &e->fileName) && cgiReadString(in, &e->contentType) &&
-          cgiReadInt(in, &e->valueLength) && cgiReadInt(in, &flag)))
+    if (!(cgiReadString(in, &e->value) && cgiReadString(in, &e->fileName) &&
+          cgiReadString(in, &e->contentType) && cgiReadInt(in, &e->valueLength) &&
+          cgiReadInt(in, &flag)))
         return cgiEnvironmentMemory;
     char tfileName[1024] = "";
     if (flag) {
         cgiEnvironmentResultType r = restoreUpload(in, e->valueLength, tfileName);
-        if (r != cgiEnvironmentSuccess) return r;
+        if (r != cgiEnvironmentSuccess)
+            return r;
     }
     e->tfileName = cgiStrDup(tfileName);
-    if (e->tfileName) return cgiEnvironmentSuccess;
-    if (tfileName[0]) unlink(tfileName);
+    if (e->tfileName)
+        return cgiEnvironmentSuccess;
+    if (tfileName[0])
+        unlink(tfileName);
     return cgiEnvironmentMemory;
 }
 
 // Reads entries up to the end of the file into the list.
-cgiEnvironmentResultType readEntries(FILE* in) {
+cgiEnvironmentResultType readEntries(FILE* in)
+{
     for (;;) {
         cgiFormEntry* e = static_cast<cgiFormEntry*>(calloc(1, sizeof *e));
-        if (!e) return cgiEnvironmentMemory;
+        if (!e)
+            return cgiEnvironmentMemory;
         if (!cgiReadString(in, &e->attr)) {
             free(e);
             return cgiEnvironmentSuccess;
@@ -133,59 +157,74 @@ cgiEnvironmentResultType readEntries(FILE* in) {
 }
 
 // Reads everything after the version string.
-cgiEnvironmentResultType readCapture(FILE* in) {
+cgiEnvironmentResultType readCapture(FILE* in)
+{
     for (int i = 0; i < kCgiRequestVariableCount; i++) {
         char* s = nullptr;
-        if (!cgiReadString(in, &s)) return cgiEnvironmentIO;
+        if (!cgiReadString(in, &s))
+            return cgiEnvironmentIO;
         setRestoredVariable(i, s);
     }
-    if (!cgiReadInt(in, &cgiContentLength)) return cgiEnvironmentIO;
+    if (!cgiReadInt(in, &cgiContentLength))
+        return cgiEnvironmentIO;
     return readEntries(in);
 }
 
 }  // namespace
 
-int cgiWriteInt(FILE* out, int i) {
+int cgiWriteInt(FILE* out, int i)
+{
     uint32_t u = static_cast<uint32_t>(i);
     unsigned char b[4] = {static_cast<unsigned char>(u >> 24), static_cast<unsigned char>(u >> 16),
                           static_cast<unsigned char>(u >> 8), static_cast<unsigned char>(u)};
     return fwrite(b, 1, 4, out) == 4;
 }
 
-int cgiWriteString(FILE* out, const char* s) {
+int cgiWriteString(FILE* out, const char* s)
+{
     size_t n = strlen(s);
-    if (n > INT_MAX) return 0;
+    if (n > INT_MAX)
+        return 0;
     return cgiWriteInt(out, static_cast<int>(n)) && fwrite(s, 1, n, out) == n;
 }
 
-int cgiReadInt(FILE* in, int* i) {
+int cgiReadInt(FILE* in, int* i)
+{
     unsigned char b[4];
-    if (fread(b, 1, 4, in) != 4) return 0;
+    if (fread(b, 1, 4, in) != 4)
+        return 0;
     uint32_t u = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
     // Two's complement decoding without relying on the host's conversion.
     *i = u <= INT_MAX ? static_cast<int>(u) : -static_cast<int>(~u) - 1;
     return 1;
 }
 
-int cgiReadString(FILE* in, char** s) {
+int cgiReadString(FILE* in, char** s)
+{
     int n = 0;
-    if (!cgiReadInt(in, &n) || n < 0) return 0;
+    if (!cgiReadInt(in, &n) || n < 0)
+        return 0;
     return cgiReadExact(in, static_cast<size_t>(n), s) == cgiReadExactOk;
 }
 
-cgiEnvironmentResultType cgiWriteEnvironment(const char* filename) {
+cgiEnvironmentResultType cgiWriteEnvironment(const char* filename)
+{
     FILE* out = fopen(filename, "wb");
-    if (!out) return cgiEnvironmentIO;
+    if (!out)
+        return cgiEnvironmentIO;
     int ok = writeCapture(out);
-    if (fclose(out) == 0 && ok) return cgiEnvironmentSuccess;
+    if (fclose(out) == 0 && ok)
+        return cgiEnvironmentSuccess;
     unlink(filename);
     return cgiEnvironmentIO;
 }
 
-cgiEnvironmentResultType cgiReadEnvironment(const char* filename) {
+cgiEnvironmentResultType cgiReadEnvironment(const char* filename)
+{
     cgiFreeResources();
     FILE* in = fopen(filename, "rb");
-    if (!in) return cgiEnvironmentIO;
+    if (!in)
+        return cgiEnvironmentIO;
     char* version = nullptr;
     if (!cgiReadString(in, &version)) {
         fclose(in);

@@ -10,25 +10,33 @@
 namespace {
 
 // Allocates a NULL-filled string array of count slots plus its terminator.
-char** newStringArray(size_t count) { return static_cast<char**>(calloc(count + 1, sizeof(char*))); }
+char** newStringArray(size_t count)
+{
+    return static_cast<char**>(calloc(count + 1, sizeof(char*)));
+}
 
 // Stores the outcome of a failed string-array build and returns cgiFormMemory.
-cgiFormResultType failStringArray(char** array, char*** result) {
+cgiFormResultType failStringArray(char** array, char*** result)
+{
     cgiStringArrayFree(array);
     *result = nullptr;
     return cgiFormMemory;
 }
 
 // Index of the first choice equal to value, or -1.
-int findChoice(const char* value, char** choices, int total) {
+int findChoice(const char* value, char** choices, int total)
+{
     for (int i = 0; i < total; i++)
-        if (strcmp(choices[i], value) == 0) return i;
+        if (strcmp(choices[i], value) == 0)
+            return i;
     return -1;
 }
 
 // Copies an entry text of the upload accessors into result (resultSpace may
 // be 0: nothing is written). emptyCode is returned for an empty text.
-cgiFormResultType copyEntryText(const char* text, char* result, int resultSpace, cgiFormResultType emptyCode) {
+cgiFormResultType copyEntryText(const char* text, char* result, int resultSpace,
+                                cgiFormResultType emptyCode)
+{
     size_t n = strlen(text);
     size_t room = resultSpace > 0 ? static_cast<size_t>(resultSpace - 1) : 0;
     size_t k = n < room ? n : room;
@@ -36,14 +44,17 @@ cgiFormResultType copyEntryText(const char* text, char* result, int resultSpace,
         memcpy(result, text, k);
         result[k] = '\0';
     }
-    if (n == 0) return emptyCode;
+    if (n == 0)
+        return emptyCode;
     return k < n ? cgiFormTruncated : cgiFormSuccess;
 }
 
 // The integer and real accessors: converts the first value of name when
 // its first non-blank character is one of acceptedFirst, else stores defaultV.
 template <typename T, typename Convert>
-cgiFormResultType readNumber(const char* name, T* result, T defaultV, const char* acceptedFirst, Convert convert) {
+cgiFormResultType readNumber(const char* name, T* result, T defaultV, const char* acceptedFirst,
+                             Convert convert)
+{
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     cgiFormResultType r = cgiFormSuccess;
     if (!e) {
@@ -52,7 +63,8 @@ cgiFormResultType readNumber(const char* name, T* result, T defaultV, const char
         r = cgiFormEmpty;
     } else {
         char first = cgiFirstNonspaceChar(e->value);
-        if (!first || !strchr(acceptedFirst, first)) r = cgiFormBadType;
+        if (!first || !strchr(acceptedFirst, first))
+            r = cgiFormBadType;
     }
     *result = r == cgiFormSuccess ? convert(e->value) : defaultV;
     return r;
@@ -60,7 +72,8 @@ cgiFormResultType readNumber(const char* name, T* result, T defaultV, const char
 
 // Clamps *value to min..max; cgiFormConstrained when it had to.
 template <typename T>
-cgiFormResultType clamp(T* value, T min, T max) {
+cgiFormResultType clamp(T* value, T min, T max)
+{
     if (*value < min) {
         *value = min;
         return cgiFormConstrained;
@@ -73,7 +86,8 @@ cgiFormResultType clamp(T* value, T min, T max) {
 }
 
 // Entry of name that owns a temporary file; *code explains a NULL result.
-cgiFormEntry* findFileEntry(const char* name, cgiFormResultType* code) {
+cgiFormEntry* findFileEntry(const char* name, cgiFormResultType* code)
+{
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     *code = !e ? cgiFormNotFound : !e->tfileName[0] ? cgiFormNotAFile : cgiFormSuccess;
     return *code == cgiFormSuccess ? e : nullptr;
@@ -81,24 +95,29 @@ cgiFormEntry* findFileEntry(const char* name, cgiFormResultType* code) {
 
 }  // namespace
 
-char cgiFirstNonspaceChar(const char* s) {
+char cgiFirstNonspaceChar(const char* s)
+{
     s += strspn(s, " \n\r\t");
     return *s;
 }
 
-cgiFormResultType cgiFormStringNoNewlines(const char* name, char* result, int max) {
+cgiFormResultType cgiFormStringNoNewlines(const char* name, char* result, int max)
+{
     return cgiFormStringCopy(name, result, max, 0);
 }
 
-cgiFormResultType cgiFormStringSpaceNeeded(const char* name, int* result) {
+cgiFormResultType cgiFormStringSpaceNeeded(const char* name, int* result)
+{
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     *result = e ? static_cast<int>(strlen(e->value)) + 1 : 1;
     return e ? cgiFormSuccess : cgiFormNotFound;
 }
 
-cgiFormResultType cgiFormStringMultiple(const char* name, char*** result) {
+cgiFormResultType cgiFormStringMultiple(const char* name, char*** result)
+{
     size_t count = 0;
-    for (cgiFormEntry* e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext()) count++;
+    for (cgiFormEntry* e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext())
+        count++;
     char** array = newStringArray(count);
     if (!array) {
         *result = nullptr;
@@ -114,7 +133,8 @@ cgiFormResultType cgiFormStringMultiple(const char* name, char*** result) {
     for (size_t i = 0; e; e = cgiFormEntryFindNext(), i++) {
         size_t space = strlen(e->value) + 1;
         array[i] = static_cast<char*>(malloc(space));
-        if (!array[i]) return failStringArray(array, result);
+        if (!array[i])
+            return failStringArray(array, result);
         cgiFormEntryString(e, array[i], static_cast<int>(space), 1);
     }
     *result = array;
@@ -122,14 +142,17 @@ cgiFormResultType cgiFormStringMultiple(const char* name, char*** result) {
     return cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormEntries(char*** result) {
+cgiFormResultType cgiFormEntries(char*** result)
+{
     auto firstOfName = [](cgiFormEntry* e) {
         for (cgiFormEntry* p = cgiFormEntryFirst; p != e; p = p->next)
-            if (strcmp(p->attr, e->attr) == 0) return false;
+            if (strcmp(p->attr, e->attr) == 0)
+                return false;
         return true;
     };
     size_t count = 0;
-    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) count += firstOfName(e);
+    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
+        count += firstOfName(e);
     char** array = newStringArray(count);
     if (!array) {
         *result = nullptr;
@@ -137,39 +160,51 @@ cgiFormResultType cgiFormEntries(char*** result) {
     }
     size_t i = 0;
     for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) {
-        if (!firstOfName(e)) continue;
-        if (!(array[i++] = cgiStrDup(e->attr))) return failStringArray(array, result);
+        if (!firstOfName(e))
+            continue;
+        if (!(array[i++] = cgiStrDup(e->attr)))
+            return failStringArray(array, result);
     }
     *result = array;
     return cgiFormSuccess;
 }
 
-void cgiStringArrayFree(char** stringArray) {
-    if (!stringArray) return;
-    for (char** p = stringArray; *p; p++) free(*p);
+void cgiStringArrayFree(char** stringArray)
+{
+    if (!stringArray)
+        return;
+    for (char** p = stringArray; *p; p++)
+        free(*p);
     free(stringArray);
 }
 
-cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV) {
+cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV)
+{
     return readNumber(name, result, defaultV, "0123456789-+", cgiAtoi);
 }
 
-cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, int max, int defaultV) {
+cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, int max,
+                                        int defaultV)
+{
     cgiFormResultType r = cgiFormInteger(name, result, defaultV);
     return r == cgiFormSuccess ? clamp(result, min, max) : r;
 }
 
-cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV) {
+cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV)
+{
     return readNumber(name, result, defaultV, "0123456789.-+", atof);
 }
 
-cgiFormResultType cgiFormDoubleBounded(const char* name, double* result, double min, double max, double defaultV) {
+cgiFormResultType cgiFormDoubleBounded(const char* name, double* result, double min, double max,
+                                       double defaultV)
+{
     cgiFormResultType r = cgiFormDouble(name, result, defaultV);
     return r == cgiFormSuccess ? clamp(result, min, max) : r;
 }
 
-cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int choicesTotal, int* result,
-                                      int defaultV) {
+cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int choicesTotal,
+                                      int* result, int defaultV)
+{
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     // The trace shows the entry's address as a number (its low 32 bits).
     cgiTrace("%d\n", static_cast<int>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(e))));
@@ -189,13 +224,17 @@ cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int 
     return cgiFormNoSuchChoice;
 }
 
-cgiFormResultType cgiFormRadio(const char* name, char** valuesText, int valuesTotal, int* result, int defaultV) {
+cgiFormResultType cgiFormRadio(const char* name, char** valuesText, int valuesTotal, int* result,
+                               int defaultV)
+{
     return cgiFormSelectSingle(name, valuesText, valuesTotal, result, defaultV);
 }
 
-cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, int choicesTotal, int* result,
-                                        int* invalid) {
-    for (int i = 0; i < choicesTotal; i++) result[i] = 0;
+cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, int choicesTotal,
+                                        int* result, int* invalid)
+{
+    for (int i = 0; i < choicesTotal; i++)
+        result[i] = 0;
     int hits = 0, misses = 0;
     for (cgiFormEntry* e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext()) {
         int i = findChoice(e->value, choicesText, choicesTotal);
@@ -210,35 +249,44 @@ cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, in
     return hits ? cgiFormSuccess : cgiFormNotFound;
 }
 
-cgiFormResultType cgiFormCheckboxMultiple(const char* name, char** valuesText, int valuesTotal, int* result,
-                                          int* invalid) {
+cgiFormResultType cgiFormCheckboxMultiple(const char* name, char** valuesText, int valuesTotal,
+                                          int* result, int* invalid)
+{
     return cgiFormSelectMultiple(name, valuesText, valuesTotal, result, invalid);
 }
 
-cgiFormResultType cgiFormCheckboxSingle(const char* name) {
+cgiFormResultType cgiFormCheckboxSingle(const char* name)
+{
     return cgiFormEntryFindFirst(name) ? cgiFormSuccess : cgiFormNotFound;
 }
 
-cgiFormResultType cgiFormFileName(const char* name, char* result, int resultSpace) {
+cgiFormResultType cgiFormFileName(const char* name, char* result, int resultSpace)
+{
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
-    if (!e) return copyEntryText("", result, resultSpace, cgiFormNotFound);
+    if (!e)
+        return copyEntryText("", result, resultSpace, cgiFormNotFound);
     return copyEntryText(e->fileName, result, resultSpace, cgiFormNoFileName);
 }
 
-cgiFormResultType cgiFormFileContentType(const char* name, char* result, int resultSpace) {
+cgiFormResultType cgiFormFileContentType(const char* name, char* result, int resultSpace)
+{
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
-    if (!e) return copyEntryText("", result, resultSpace, cgiFormNotFound);
+    if (!e)
+        return copyEntryText("", result, resultSpace, cgiFormNotFound);
     return copyEntryText(e->contentType, result, resultSpace, cgiFormNoContentType);
 }
 
-cgiFormResultType cgiFormFileSize(const char* name, int* sizeP) {
+cgiFormResultType cgiFormFileSize(const char* name, int* sizeP)
+{
     cgiFormResultType r;
     cgiFormEntry* e = findFileEntry(name, &r);
-    if (sizeP) *sizeP = e ? e->valueLength : 0;
+    if (sizeP)
+        *sizeP = e ? e->valueLength : 0;
     return r;
 }
 
-cgiFormResultType cgiFormEntryFileOpen(cgiFormEntry* e, cgiFilePtr* cfpp) {
+cgiFormResultType cgiFormEntryFileOpen(cgiFormEntry* e, cgiFilePtr* cfpp)
+{
     cgiFilePtr cfp = static_cast<cgiFilePtr>(malloc(sizeof *cfp));
     if (!cfp) {
         *cfpp = nullptr;
@@ -253,7 +301,8 @@ cgiFormResultType cgiFormEntryFileOpen(cgiFormEntry* e, cgiFilePtr* cfpp) {
     return cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp) {
+cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp)
+{
     cgiFormResultType r;
     cgiFormEntry* e = findFileEntry(name, &r);
     if (!e) {
@@ -263,16 +312,21 @@ cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp) {
     return cgiFormEntryFileOpen(e, cfpp);
 }
 
-cgiFormResultType cgiFormFileRead(cgiFilePtr cfp, char* buffer, int bufferSize, int* gotP) {
-    if (!cfp) return cgiFormOpenFailed;
+cgiFormResultType cgiFormFileRead(cgiFilePtr cfp, char* buffer, int bufferSize, int* gotP)
+{
+    if (!cfp)
+        return cgiFormOpenFailed;
     size_t got = bufferSize > 0 ? fread(buffer, 1, static_cast<size_t>(bufferSize), cfp->in) : 0;
-    if (got == 0) return cgiFormEOF;
+    if (got == 0)
+        return cgiFormEOF;
     *gotP = static_cast<int>(got);
     return cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormFileClose(cgiFilePtr cfp) {
-    if (!cfp) return cgiFormOpenFailed;
+cgiFormResultType cgiFormFileClose(cgiFilePtr cfp)
+{
+    if (!cfp)
+        return cgiFormOpenFailed;
     fclose(cfp->in);
     free(cfp);
     return cgiFormSuccess;

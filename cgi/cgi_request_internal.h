@@ -23,9 +23,18 @@ extern cgiFormEntry* cgiFindPos;        /* entry at which the next search step s
 /* ---- Core ---- */
 
 /* ASCII classes as the C locale sees them, without a locale look-up. */
-inline bool cgiIsSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool cgiIsLetter(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-inline bool cgiIsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+inline bool cgiIsSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+inline bool cgiIsLetter(unsigned char c)
+{
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+inline bool cgiIsDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
 /* atoi with the result saturated to the int range instead of overflowing. */
 int cgiAtoi(const char* s);
 /* One request variable and the environment variable it captures, in the
@@ -43,7 +52,6 @@ extern const cgiRequestVariable cgiRequestVariables[kCgiRequestVariableCount];
 extern unsigned cgiRestoredStrings;
 /* Static empty text for variables with no value. */
 extern char cgiEmptyString[1];
-
 
 /* Runs one request (start-up, hooks, decoding, clean-up); returns the exit status. */
 int cgiRunRequest(void);
@@ -118,9 +126,9 @@ constexpr size_t kMpHeadroom = 1024;
 /* The body reader of one multipart decoding: a window over cgiIn that never
  * takes more than cgiContentLength bytes. Lives on the decoder's stack. */
 typedef struct mpStream {
-    size_t pos;   /* index in data of the next unread byte */
-    size_t end;   /* index in data one past the last unread byte */
-    long long taken; /* bytes taken from cgiIn so far */
+    size_t pos;                                  /* index in data of the next unread byte */
+    size_t end;                                  /* index in data one past the last unread byte */
+    long long taken;                             /* bytes taken from cgiIn so far */
     unsigned char data[kMpHeadroom + kMpWindow]; /* headroom, then the window */
 } mpStream, *mpStreamPtr;
 
@@ -136,7 +144,8 @@ void mpPutBack(mpStreamPtr mpp, const char* data, int len);
 /* Reads one body up to and including the next delimiter, handing its bytes
  * to the upload hook. Failure: cgiParseIO, *outP NULL and *bodyLengthP 0
  * (when given). outf receives nothing. */
-cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, int* bodyLengthP, int first);
+cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, int* bodyLengthP,
+                                     int first);
 /* Reads one part header line; 1 when name and value are both non-empty. */
 int readHeaderLine(mpStreamPtr mpp, char* attr, int attrSpace, char* value, int valueSpace);
 /* Splits a header value into its main value and the parameters named in
@@ -161,7 +170,8 @@ cgiFormResultType cgiFormEntryFileOpen(cgiFormEntry* e, cgiFilePtr* cfpp);
 /* ---- Cookies and headers ---- */
 
 /* Writes the Set-Cookie line for an absolute expiry time (UTC). */
-void cgiWriteSetCookie(time_t expires, const char* name, const char* value, const char* path, const char* domain);
+void cgiWriteSetCookie(time_t expires, const char* name, const char* value, const char* path,
+                       const char* domain);
 
 /* ---- Capture file encodings ---- */
 

@@ -3,4 +3,7 @@
 #include "cgi_request_internal.h"
 
 // The arguments are not used; the request comes from the environment and stdin.
-int main() { return cgiRunRequest(); }
+int main()
+{
+    return cgiRunRequest();
+}

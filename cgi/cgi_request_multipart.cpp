@@ -15,17 +15,22 @@ namespace {
 constexpr int kChunk = 1024;
 constexpr size_t kMpCapacity = kMpHeadroom + kMpWindow;
 
-size_t mpUnread(const mpStream* m) { return m->end - m->pos; }
+size_t mpUnread(const mpStream* m)
+{
+    return m->end - m->pos;
+}
 
 // Body bytes not yet taken from cgiIn (0 when the length is used up or negative).
-size_t mpBodyLeft(const mpStream* m) {
+size_t mpBodyLeft(const mpStream* m)
+{
     long long left = cgiContentLength - m->taken;
     return left > 0 ? static_cast<size_t>(left) : 0;
 }
 
 // Moves the unread bytes to the start of the window and reads as much of the
 // body as fits after them. Returns the number of bytes read (0: no more input).
-size_t mpFill(mpStream* m) {
+size_t mpFill(mpStream* m)
+{
     size_t unread = mpUnread(m);
     assert(unread < kMpWindow);  // callers refill only a window they have mostly read
     if (m->pos != kMpHeadroom) {
@@ -34,7 +39,8 @@ size_t mpFill(mpStream* m) {
         m->end = kMpHeadroom + unread;
     }
     size_t want = std::min(kMpCapacity - m->end, mpBodyLeft(m));
-    if (want == 0) return 0;
+    if (want == 0)
+        return 0;
     size_t got = fread(m->data + m->end, 1, want, cgiIn);
     m->end += got;
     m->taken += static_cast<long long>(got);
@@ -42,27 +48,31 @@ size_t mpFill(mpStream* m) {
 }
 
 // Next byte of the body, or -1 when there is none.
-int mpGetc(mpStream* m) {
-    if (m->pos == m->end && mpFill(m) == 0) return -1;
+int mpGetc(mpStream* m)
+{
+    if (m->pos == m->end && mpFill(m) == 0)
+        return -1;
     return m->data[m->pos++];
 }
 
 // Returns the byte that mpGetc just produced to the stream.
-void mpUngetc(mpStream* m) {
+void mpUngetc(mpStream* m)
+{
     assert(m->pos > 0);
     m->pos--;
 }
 
 // The 1024-byte hand-off buffer between the delimiter search and the hook.
 struct HandOff {
-    char buf[kChunk]; // bytes not yet handed to the hook
-    int fill = 0;     // bytes in buf
-    int total = 0;    // body bytes emitted so far
+    char buf[kChunk];  // bytes not yet handed to the hook
+    int fill = 0;      // bytes in buf
+    int total = 0;     // body bytes emitted so far
 };
 
 // Appends n body bytes, handing each full buffer to the hook (end 0).
 // Returns false when the hook refuses a chunk.
-bool emitBody(HandOff* h, const unsigned char* src, size_t n) {
+bool emitBody(HandOff* h, const unsigned char* src, size_t n)
+{
     while (n > 0) {
         size_t k = std::min(n, static_cast<size_t>(kChunk - h->fill));
         memcpy(h->buf + h->fill, src, k);
@@ -71,7 +81,8 @@ bool emitBody(HandOff* h, const unsigned char* src, size_t n) {
         src += k;
         n -= k;
         if (h->fill == kChunk) {
-            if (cgiOnRecvFormFile(h->buf, kChunk, 0) < 0) return false;
+            if (cgiOnRecvFormFile(h->buf, kChunk, 0) < 0)
+                return false;
             h->fill = 0;
         }
     }
@@ -81,9 +92,11 @@ bool emitBody(HandOff* h, const unsigned char* src, size_t n) {
 // At the end of the input: the first position from which the unread bytes
 // are a proper prefix of the pattern. A byte-by-byte matcher would still be
 // holding the bytes from there on as a partial match, so they are not body.
-size_t pendingPartialMatch(const mpStream* m, const char* pattern) {
+size_t pendingPartialMatch(const mpStream* m, const char* pattern)
+{
     size_t i = m->pos;
-    while (i < m->end && memcmp(m->data + i, pattern, m->end - i) != 0) i++;
+    while (i < m->end && memcmp(m->data + i, pattern, m->end - i) != 0)
+        i++;
     return i;
 }
 
@@ -93,7 +106,8 @@ size_t pendingPartialMatch(const mpStream* m, const char* pattern) {
 // the pattern's first byte recurs in it (always so for the first delimiter
 // "--..."): then queued bytes can start a new partial match and come back in
 // a different order, so the windowed search would not see the same bytes.
-bool findDelimiterQueued(mpStream* m, const char* pattern, size_t len, HandOff* h) {
+bool findDelimiterQueued(mpStream* m, const char* pattern, size_t len, HandOff* h)
+{
     // A failed partial match of k < len bytes is read from the queue first and
     // requeues k bytes, so the queue never holds more than len - 1 < 1024.
     unsigned char queue[kChunk];
@@ -112,19 +126,24 @@ bool findDelimiterQueued(mpStream* m, const char* pattern, size_t len, HandOff* 
             return false;
         }
         if (c == static_cast<unsigned char>(pattern[matched])) {
-            if (++matched == len) break;
+            if (++matched == len)
+                break;
             continue;
         }
-        unsigned char body = matched ? static_cast<unsigned char>(pattern[0]) : static_cast<unsigned char>(c);
-        if (!emitBody(h, &body, 1)) return false;
+        unsigned char body =
+            matched ? static_cast<unsigned char>(pattern[0]) : static_cast<unsigned char>(c);
+        if (!emitBody(h, &body, 1))
+            return false;
         if (matched) {
-            for (size_t i = 1; i < matched; i++) push(static_cast<unsigned char>(pattern[i]));
+            for (size_t i = 1; i < matched; i++)
+                push(static_cast<unsigned char>(pattern[i]));
             push(static_cast<unsigned char>(c));
             matched = 0;
         }
     }
     char rest[kChunk];  // still queued: back to the stream ahead of new input
-    for (size_t i = 0; i < count; i++) rest[i] = static_cast<char>(queue[(head + i) % kChunk]);
+    for (size_t i = 0; i < count; i++)
+        rest[i] = static_cast<char>(queue[(head + i) % kChunk]);
     mpPutBack(m, rest, static_cast<int>(count));
     return true;
 }
@@ -135,8 +154,10 @@ bool findDelimiterQueued(mpStream* m, const char* pattern, size_t len, HandOff* 
 // bytes returned after a failed partial match can never start a match before
 // the mismatching byte, so matching byte by byte with put-back is the same as
 // finding the first occurrence; that is done a whole window at a time.
-bool findDelimiter(mpStream* m, const char* pattern, size_t len, HandOff* h) {
-    if (memchr(pattern + 1, pattern[0], len - 1)) return findDelimiterQueued(m, pattern, len, h);
+bool findDelimiter(mpStream* m, const char* pattern, size_t len, HandOff* h)
+{
+    if (memchr(pattern + 1, pattern[0], len - 1))
+        return findDelimiterQueued(m, pattern, len, h);
     for (;;) {
         size_t unread = mpUnread(m);
         if (unread >= len) {
@@ -144,14 +165,16 @@ bool findDelimiter(mpStream* m, const char* pattern, size_t len, HandOff* h) {
             const void* hit = memmem(start, unread, pattern, len);
             size_t body = hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - start)
                               : unread - (len - 1);
-            if (!emitBody(h, start, body)) return false;
+            if (!emitBody(h, start, body))
+                return false;
             m->pos += body;
             if (hit) {
                 m->pos += len;
                 return true;
             }
         }
-        if (mpFill(m) == 0) break;
+        if (mpFill(m) == 0)
+            break;
     }
     size_t body = pendingPartialMatch(m, pattern) - m->pos;
     emitBody(h, m->data + m->pos, body);
@@ -159,22 +182,27 @@ bool findDelimiter(mpStream* m, const char* pattern, size_t len, HandOff* h) {
 }
 
 // Copies n bytes of src into dst of space bytes, cut to space - 1 and terminated.
-void copyCut(char* dst, int space, const char* src, size_t n) {
-    if (space <= 0) return;
+void copyCut(char* dst, int space, const char* src, size_t n)
+{
+    if (space <= 0)
+        return;
     n = std::min(n, static_cast<size_t>(space - 1));
     memcpy(dst, src, n);
     dst[n] = '\0';
 }
 
-const char* skipSpace(const char* p) {
-    while (cgiIsSpace(*p)) p++;
+const char* skipSpace(const char* p)
+{
+    while (cgiIsSpace(*p))
+        p++;
     return p;
 }
 
 // Reads a header value item at p: quoted (up to the closing quote, then up
 // to the next ';') or bare (up to the next ';'). Stores its text and length
 // and returns the position of the ';' or the end.
-const char* readValueItem(const char* p, const char** text, size_t* len) {
+const char* readValueItem(const char* p, const char** text, size_t* len)
+{
     const char* semi;
     if (*p == '"') {
         *text = ++p;
@@ -190,23 +218,26 @@ const char* readValueItem(const char* p, const char** text, size_t* len) {
 }
 
 // Index in the NULL-terminated names of name (case-insensitive), or -1.
-int findArgName(const char* const* names, const char* name) {
+int findArgName(const char* const* names, const char* name)
+{
     for (int i = 0; names[i]; i++)
-        if (cgiStrEqNc(names[i], name)) return i;
+        if (cgiStrEqNc(names[i], name))
+            return i;
     return -1;
 }
 
 // The part header fields that the loop keeps, each cut to 1023 characters.
 struct PartFields {
-    char fvalue[kChunk];       // Content-Disposition main value
-    char fname[kChunk];        // its "name" parameter
-    char ffileName[kChunk];    // its "filename" parameter
-    char fcontentType[kChunk]; // Content-Type main value
-    char tfileName[kChunk];    // temporary file of a file part
+    char fvalue[kChunk];        // Content-Disposition main value
+    char fname[kChunk];         // its "name" parameter
+    char ffileName[kChunk];     // its "filename" parameter
+    char fcontentType[kChunk];  // Content-Type main value
+    char tfileName[kChunk];     // temporary file of a file part
 };
 
 // Reads the header block of one part into f.
-void readPartHeaders(mpStream* m, PartFields* f) {
+void readPartHeaders(mpStream* m, PartFields* f)
+{
     static const char* const kDispositionArgs[] = {"name", "filename", nullptr};
     static const char* const kNoArgs[] = {nullptr};
     char attr[kChunk];
@@ -222,49 +253,61 @@ void readPartHeaders(mpStream* m, PartFields* f) {
 }
 
 // Decodes one form-data part's body and appends its entry.
-cgiParseResultType decodePartBody(mpStream* m, PartFields* f) {
-    if (f->ffileName[0] && getTempFileName(f->tfileName) != cgiParseSuccess) return cgiParseIO;
+cgiParseResultType decodePartBody(mpStream* m, PartFields* f)
+{
+    if (f->ffileName[0] && getTempFileName(f->tfileName) != cgiParseSuccess)
+        return cgiParseIO;
     // The temporary file stays empty: bodies go to the upload hook only.
     cgiFormFileLength = static_cast<int>(cgiContentLength - mpOffset(m));
     cgiTrace("afterNextBoundary: 2nd call.\n");
     int bodyLength = 0;
     cgiParseResultType r = afterNextBoundary(m, nullptr, nullptr, &bodyLength, 0);
     if (r == cgiParseSuccess) {
-        cgiFormEntry* e = cgiAdoptEntry(cgiStrDup(f->fname), cgiStrDup(""), bodyLength, cgiStrDup(f->ffileName),
-                                        cgiStrDup(f->fcontentType), cgiStrDup(f->tfileName));
+        cgiFormEntry* e =
+            cgiAdoptEntry(cgiStrDup(f->fname), cgiStrDup(""), bodyLength, cgiStrDup(f->ffileName),
+                          cgiStrDup(f->fcontentType), cgiStrDup(f->tfileName));
         if (e) {
             cgiAppendEntry(e);
             return cgiParseSuccess;
         }
         r = cgiParseMemory;
     }
-    if (f->tfileName[0]) unlink(f->tfileName);
+    if (f->tfileName[0])
+        unlink(f->tfileName);
     return r;
 }
 
 }  // namespace
 
-void mpStart(mpStreamPtr m) {
+void mpStart(mpStreamPtr m)
+{
     m->pos = m->end = kMpHeadroom;
     m->taken = 0;
 }
 
-long long mpOffset(const mpStream* mpp) { return mpp->taken - static_cast<long long>(mpUnread(mpp)); }
+long long mpOffset(const mpStream* mpp)
+{
+    return mpp->taken - static_cast<long long>(mpUnread(mpp));
+}
 
-int mpRead(mpStreamPtr mpp, char* buffer, int len) {
+int mpRead(mpStreamPtr mpp, char* buffer, int len)
+{
     int n = 0;
     while (n < len) {
-        if (mpp->pos == mpp->end && mpFill(mpp) == 0) break;
+        if (mpp->pos == mpp->end && mpFill(mpp) == 0)
+            break;
         size_t k = std::min(mpUnread(mpp), static_cast<size_t>(len - n));
         memcpy(buffer + n, mpp->data + mpp->pos, k);
         mpp->pos += k;
         n += static_cast<int>(k);
     }
-    if (n == 0 && len > 0 && mpBodyLeft(mpp) == 0) return -1;
+    if (n == 0 && len > 0 && mpBodyLeft(mpp) == 0)
+        return -1;
     return n;
 }
 
-void mpPutBack(mpStreamPtr mpp, const char* data, int len) {
+void mpPutBack(mpStreamPtr mpp, const char* data, int len)
+{
     assert(len >= 0 && static_cast<size_t>(len) <= kMpHeadroom);
     size_t n = static_cast<size_t>(len);
     if (mpp->pos < n) {
@@ -278,14 +321,16 @@ void mpPutBack(mpStreamPtr mpp, const char* data, int len) {
     memcpy(mpp->data + mpp->pos, data, n);
 }
 
-cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, int* bodyLengthP, int first) {
+cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, int* bodyLengthP,
+                                     int first)
+{
     (void)outf;  // nothing is written to it: bodies go to the upload hook
     // The pattern fits 1024 bytes with its NUL, as a boundary taken from the
     // 1024-byte content type always does; a longer one set otherwise is cut.
     char pattern[kChunk];
     int blen = static_cast<int>(strnlen(cgiMultipartBoundary, kChunk - 5));
-    size_t len = static_cast<size_t>(
-        snprintf(pattern, sizeof pattern, first ? "--%.*s" : "\r\n--%.*s", blen, cgiMultipartBoundary));
+    size_t len = static_cast<size_t>(snprintf(
+        pattern, sizeof pattern, first ? "--%.*s" : "\r\n--%.*s", blen, cgiMultipartBoundary));
 
     HandOff h;
     bool ok = findDelimiter(mpp, pattern, len, &h);
@@ -294,53 +339,68 @@ cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, i
         ok = h.fill == 0 || cgiOnRecvFormFile(h.buf, h.fill, 1) >= 0;
     }
     char two[2];
-    if (ok) ok = mpRead(mpp, two, 2) == 2;
+    if (ok)
+        ok = mpRead(mpp, two, 2) == 2;
     if (!ok) {
-        if (bodyLengthP) *bodyLengthP = 0;
-        if (outP) *outP = nullptr;
+        if (bodyLengthP)
+            *bodyLengthP = 0;
+        if (outP)
+            *outP = nullptr;
         return cgiParseIO;
     }
     if (two[0] == '-') {
         mpPutBack(mpp, two, 2);  // the closing "--" is for the caller to see
-    }  // CR LF after the delimiter is consumed, anything else dropped
-    if (bodyLengthP) *bodyLengthP = h.total;
+    }                            // CR LF after the delimiter is consumed, anything else dropped
+    if (bodyLengthP)
+        *bodyLengthP = h.total;
     return cgiParseSuccess;
 }
 
-int readHeaderLine(mpStreamPtr mpp, char* attr, int attrSpace, char* value, int valueSpace) {
+int readHeaderLine(mpStreamPtr mpp, char* attr, int attrSpace, char* value, int valueSpace)
+{
     int c = mpGetc(mpp);
-    if (c < 0) return 0;
+    if (c < 0)
+        return 0;
     int attrLen = 0, valueLen = 0;
     bool named = false;  // a name character came, stored or cut off
     bool separated = false;
     for (; c >= 0; c = mpGetc(mpp)) {
         if (c == '\r') {
             int next = mpGetc(mpp);
-            if (next >= 0 && next != '\n') mpUngetc(mpp);
+            if (next >= 0 && next != '\n')
+                mpUngetc(mpp);
             break;
         }
-        if (c == '\n') break;
+        if (c == '\n')
+            break;
         if (separated) {
-            if (valueLen < valueSpace - 1) value[valueLen++] = static_cast<char>(c);
+            if (valueLen < valueSpace - 1)
+                value[valueLen++] = static_cast<char>(c);
         } else if (c == ':' && named) {
             separated = true;
             while ((c = mpGetc(mpp)) >= 0 && cgiIsSpace(static_cast<unsigned char>(c))) {
             }
-            if (c >= 0) mpUngetc(mpp);
+            if (c >= 0)
+                mpUngetc(mpp);
         } else if (!cgiIsSpace(static_cast<unsigned char>(c))) {
             named = true;
-            if (attrLen < attrSpace - 1) attr[attrLen++] = static_cast<char>(c);
+            if (attrLen < attrSpace - 1)
+                attr[attrLen++] = static_cast<char>(c);
         }
     }
-    if (attrSpace > 0) attr[attrLen] = '\0';
-    if (valueSpace > 0) value[valueLen] = '\0';
+    if (attrSpace > 0)
+        attr[attrLen] = '\0';
+    if (valueSpace > 0)
+        value[valueLen] = '\0';
     return attrLen > 0 && valueLen > 0;
 }
 
 void decomposeValue(const char* value, char* mvalue, int mvalueSpace, const char* const* argNames,
-                    char** argValues, int argValueSpace) {
+                    char** argValues, int argValueSpace)
+{
     if (argValueSpace > 0)
-        for (int i = 0; argNames[i]; i++) argValues[i][0] = '\0';
+        for (int i = 0; argNames[i]; i++)
+            argValues[i][0] = '\0';
     const char* text;
     size_t len;
     const char* p = readValueItem(skipSpace(value), &text, &len);
@@ -350,32 +410,41 @@ void decomposeValue(const char* value, char* mvalue, int mvalueSpace, const char
         char name[kChunk];
         size_t nameLen = 0;
         for (; cgiIsLetter(*p) || cgiIsDigit(*p); p++)
-            if (nameLen < sizeof name - 1) name[nameLen++] = *p;
+            if (nameLen < sizeof name - 1)
+                name[nameLen++] = *p;
         name[nameLen] = '\0';
         p = skipSpace(p);
-        if (*p != '=') return;
+        if (*p != '=')
+            return;
         p = readValueItem(skipSpace(p + 1), &text, &len);
         int index = findArgName(argNames, name);
-        if (index >= 0 && argValueSpace > 0) copyCut(argValues[index], argValueSpace, text, len);
+        if (index >= 0 && argValueSpace > 0)
+            copyCut(argValues[index], argValueSpace, text, len);
     }
 }
 
-cgiParseResultType cgiParsePostMultipartInput(void) {
+cgiParseResultType cgiParsePostMultipartInput(void)
+{
     assert(!cgiFormEntryFirst);
-    if (cgiContentLength == 0) return cgiParseSuccess;
+    if (cgiContentLength == 0)
+        return cgiParseSuccess;
     mpStream m;
     mpStart(&m);
     cgiTrace("afterNextBoundary: first call.\n");
-    if (afterNextBoundary(&m, nullptr, nullptr, nullptr, 1) != cgiParseSuccess) return cgiParseSuccess;
+    if (afterNextBoundary(&m, nullptr, nullptr, nullptr, 1) != cgiParseSuccess)
+        return cgiParseSuccess;
     for (;;) {
         PartFields f;
         f.fvalue[0] = f.fname[0] = f.ffileName[0] = f.fcontentType[0] = f.tfileName[0] = '\0';
         char two[2];
-        if (mpRead(&m, two, 2) != 2 || (two[0] == '-' && two[1] == '-')) return cgiParseSuccess;
+        if (mpRead(&m, two, 2) != 2 || (two[0] == '-' && two[1] == '-'))
+            return cgiParseSuccess;
         mpPutBack(&m, two, 2);
         readPartHeaders(&m, &f);
-        if (!cgiStrEqNc(f.fvalue, "form-data")) continue;
+        if (!cgiStrEqNc(f.fvalue, "form-data"))
+            continue;
         cgiParseResultType r = decodePartBody(&m, &f);
-        if (r != cgiParseSuccess) return r;
+        if (r != cgiParseSuccess)
+            return r;
     }
 }

@@ -10,16 +10,19 @@
 namespace {
 
 // Copies CONTENT_TYPE into cgiContentTypeData, cut to 1023 characters, and splits it.
-void captureContentType() {
+void captureContentType()
+{
     const char* env = getenv("CONTENT_TYPE");
     size_t n = env ? strnlen(env, sizeof cgiContentTypeData - 1) : 0;
-    if (n) memcpy(cgiContentTypeData, env, n);
+    if (n)
+        memcpy(cgiContentTypeData, env, n);
     cgiContentTypeData[n] = '\0';
     cgiSplitContentType();
 }
 
 // Leading decimal number of CONTENT_LENGTH, 0 when unset or not numeric.
-int captureContentLength() {
+int captureContentLength()
+{
     const char* env = getenv("CONTENT_LENGTH");
     return env ? cgiAtoi(env) : 0;
 }
@@ -37,10 +40,12 @@ constexpr PostDecoder kPostDecoders[] = {
 
 // Decodes the form data that the method and content type call for, writing
 // the dispatch trace lines; success when nothing is to be decoded.
-cgiParseResultType decodeFormData() {
+cgiParseResultType decodeFormData()
+{
     if (cgiStrEqNc(cgiRequestMethod, "post")) {
         for (const PostDecoder& d : kPostDecoders) {
-            if (!cgiStrEqNc(cgiContentType, d.contentType)) continue;
+            if (!cgiStrEqNc(cgiContentType, d.contentType))
+                continue;
             cgiTrace("POST recognized\nCalling %s\n", d.traceName);
             cgiParseResultType r = d.parse();
             cgiTrace("%s %s\n", d.traceName, r == cgiParseSuccess ? "succeeded" : "failed");
@@ -60,7 +65,8 @@ cgiParseResultType decodeFormData() {
 
 }  // namespace
 
-int cgiRunRequest(void) {
+int cgiRunRequest(void)
+{
     cgiSetupConstants();
     for (int i = 0; i < kCgiContentTypeIndex; i++)
         cgiGetenv(cgiRequestVariables[i].var, cgiRequestVariables[i].env);
@@ -89,4 +95,3 @@ int cgiRunRequest(void) {
     cgiFreeResources();
     return result;
 }
-

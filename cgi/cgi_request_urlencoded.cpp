@@ -13,10 +13,12 @@ constexpr size_t kReadExactFirstChunk = 64 * 1024;
 
 }  // namespace
 
-cgiReadExactResult cgiReadExact(FILE* in, size_t n, char** out) {
+cgiReadExactResult cgiReadExact(FILE* in, size_t n, char** out)
+{
     size_t room = n < kReadExactFirstChunk ? n : kReadExactFirstChunk;
     char* buf = static_cast<char*>(malloc(room + 1));
-    if (!buf) return cgiReadExactMemory;
+    if (!buf)
+        return cgiReadExactMemory;
     size_t got = 0;
     while (got < n) {
         if (got == room) {
@@ -40,70 +42,88 @@ cgiReadExactResult cgiReadExact(FILE* in, size_t n, char** out) {
     return cgiReadExactOk;
 }
 
-cgiParseResultType cgiParsePostFormInput(void) {
-    if (cgiContentLength == 0) return cgiParseSuccess;
-    if (cgiContentLength < 0) return cgiParseMemory;
+cgiParseResultType cgiParsePostFormInput(void)
+{
+    if (cgiContentLength == 0)
+        return cgiParseSuccess;
+    if (cgiContentLength < 0)
+        return cgiParseMemory;
     char* body = nullptr;
     switch (cgiReadExact(cgiIn, static_cast<size_t>(cgiContentLength), &body)) {
-    case cgiReadExactMemory: return cgiParseMemory;
-    case cgiReadExactShort: return cgiParseIO;
-    case cgiReadExactOk: break;
+        case cgiReadExactMemory:
+            return cgiParseMemory;
+        case cgiReadExactShort:
+            return cgiParseIO;
+        case cgiReadExactOk:
+            break;
     }
     cgiParseResultType r = cgiParseFormInput(body, cgiContentLength);
     free(body);
     return r;
 }
 
-cgiParseResultType cgiParseGetFormInput(void) { return cgiParseFormInput(cgiQueryString, cgiContentLength); }
+cgiParseResultType cgiParseGetFormInput(void)
+{
+    return cgiParseFormInput(cgiQueryString, cgiContentLength);
+}
 
-cgiParseResultType cgiParseFormInput(const char* data, int length) {
+cgiParseResultType cgiParseFormInput(const char* data, int length)
+{
     const char* const end = data + (length > 0 ? length : 0);
     for (const char* pos = data; pos < end;) {
         const char* eq = static_cast<const char*>(memchr(pos, '=', end - pos));
-        if (!eq) return cgiParseSuccess;  // a trailing name without '=' is ignored
+        if (!eq)
+            return cgiParseSuccess;  // a trailing name without '=' is ignored
         const char* valueStart = eq + 1;
         const char* amp = static_cast<const char*>(memchr(valueStart, '&', end - valueStart));
         const char* valueEnd = amp ? amp : end;
         char* name = nullptr;
         char* value = nullptr;
-        if (cgiUnescapeChars(&name, pos, static_cast<int>(eq - pos)) != cgiUnescapeSuccess) return cgiParseMemory;
-        if (cgiUnescapeChars(&value, valueStart, static_cast<int>(valueEnd - valueStart)) != cgiUnescapeSuccess) {
+        if (cgiUnescapeChars(&name, pos, static_cast<int>(eq - pos)) != cgiUnescapeSuccess)
+            return cgiParseMemory;
+        if (cgiUnescapeChars(&value, valueStart, static_cast<int>(valueEnd - valueStart)) !=
+            cgiUnescapeSuccess) {
             free(name);
             return cgiParseMemory;
         }
         int valueLength = static_cast<int>(strlen(value));
-        cgiFormEntry* e = cgiAdoptEntry(name, value, valueLength, cgiStrDup(""), cgiStrDup(""), cgiStrDup(""));
-        if (!e) return cgiParseMemory;
+        cgiFormEntry* e =
+            cgiAdoptEntry(name, value, valueLength, cgiStrDup(""), cgiStrDup(""), cgiStrDup(""));
+        if (!e)
+            return cgiParseMemory;
         cgiAppendEntry(e);
-        if (!amp) break;
+        if (!amp)
+            break;
         pos = amp + 1;
     }
     return cgiParseSuccess;
 }
 
-cgiUnescapeResultType cgiUnescapeChars(char** sp, const char* cp, int len) {
+cgiUnescapeResultType cgiUnescapeChars(char** sp, const char* cp, int len)
+{
     char* out = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
-    if (!out) return cgiUnescapeMemory;
+    if (!out)
+        return cgiUnescapeMemory;
     char* w = out;
     cgiEscapeState state = cgiEscapeRest;
     int high = 0;
     for (int i = 0; i < len; i++) {
         unsigned char c = static_cast<unsigned char>(cp[i]);
         switch (state) {
-        case cgiEscapeRest:
-            if (c == '%')
-                state = cgiEscapeFirst;
-            else
-                *w++ = c == '+' ? ' ' : static_cast<char>(c);
-            break;
-        case cgiEscapeFirst:
-            high = cgiHexValue[c] * 16;
-            state = cgiEscapeSecond;
-            break;
-        case cgiEscapeSecond:
-            *w++ = static_cast<char>(high + cgiHexValue[c]);
-            state = cgiEscapeRest;
-            break;
+            case cgiEscapeRest:
+                if (c == '%')
+                    state = cgiEscapeFirst;
+                else
+                    *w++ = c == '+' ? ' ' : static_cast<char>(c);
+                break;
+            case cgiEscapeFirst:
+                high = cgiHexValue[c] * 16;
+                state = cgiEscapeSecond;
+                break;
+            case cgiEscapeSecond:
+                *w++ = static_cast<char>(high + cgiHexValue[c]);
+                state = cgiEscapeRest;
+                break;
         }
     }
     *w = '\0';

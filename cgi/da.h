@@ -15,14 +15,14 @@
 /* One map window. Only `level` and `target_pos` mean anything to the
  * library; every other field is the service's. */
 typedef struct __attribute__((packed)) phy_disk_map {
-    uint8_t level;                                  /* zoom level, clamped to 9 */
-    uint8_t last;                                   /* service's: deepest level reached */
-    uint8_t target_pos;                             /* column to zoom into */
-    uint32_t target_block;                          /* service's: window start */
-    uint32_t timestamp[DA_MAP_COLUMNS];             /* time of each column */
-    uint8_t flag[DA_MAP_ROWS][DA_MAP_COLUMNS];      /* row r, column c */
-    uint32_t max_blocks;                            /* blocks on the disk */
-    uint32_t logical_block[DA_MAP_COLUMNS + 1];     /* column boundaries */
+    uint8_t level;                              /* zoom level, clamped to 9 */
+    uint8_t last;                               /* service's: deepest level reached */
+    uint8_t target_pos;                         /* column to zoom into */
+    uint32_t target_block;                      /* service's: window start */
+    uint32_t timestamp[DA_MAP_COLUMNS];         /* time of each column */
+    uint8_t flag[DA_MAP_ROWS][DA_MAP_COLUMNS];  /* row r, column c */
+    uint32_t max_blocks;                        /* blocks on the disk */
+    uint32_t logical_block[DA_MAP_COLUMNS + 1]; /* column boundaries */
 } phy_disk_map;
 
 ZEL_STATIC_ASSERT(sizeof(phy_disk_map) == 1023, "phy_disk_map size");

@@ -15,8 +15,7 @@ extern int debugLevels;
 /* Writes "<db_section>|<format expanded>\n" to the log destination (standard
  * error when none was chosen) and flushes it. Never fails visibly; errno is
  * left as the caller had it. */
-void _db_print(int db_section, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+void _db_print(int db_section, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 /* Returns 0 when `logfile` is null (standard error) or was opened for writing;
  * -1 when it cannot be opened, after a notice on standard error, leaving
@@ -29,11 +28,11 @@ void init_debug(const char* progName, const char* logfile);
 
 /* Call-site gate: writes the line only while debugLevels is above `min`
  * ("level 0 and above" is DB_ABOVE(-1, ...)). */
-#define DB_ABOVE(min, section, ...)                 \
-  do {                                              \
-    if (debugLevels > (min))                        \
-      _db_print((section), __VA_ARGS__);            \
-  } while (0)
+#define DB_ABOVE(min, section, ...)            \
+    do {                                       \
+        if (debugLevels > (min))               \
+            _db_print((section), __VA_ARGS__); \
+    } while (0)
 
 #ifdef __cplusplus
 }

@@ -33,29 +33,29 @@ typedef struct __attribute__((packed)) sch_local_result {
 /* One search session slot. Every field is shared; writes by the library and
  * by the service are made under semaphore 0 of the device set. */
 typedef struct __attribute__((packed)) sch_shm {
-    WR_SEARCH_FILTERS filters;                   /* copied in when a search starts */
-    WR_MOTION_SEARCH_FILTERS mt_filter;          /* copied in when a search starts */
-    uint32_t camera_map;                         /* cameras to search */
-    uint32_t dh_map;                             /* daily-hour selection; 0 at start */
-    daily_hour dh[SCH_DAILY_HOURS];              /* daily-hour ranges; 0 at start */
-    sch_local_result results[SCH_MAX_RESULTS];   /* service's results */
-    uint32_t web_user;                           /* owner's connection id; 0 = free */
-    uint8_t sch_chnl;                            /* 255 at start, then service's */
-    uint8_t sch_stop;                            /* 0 at start; 1 + sch_end 1 = over */
-    uint16_t sch_stopped;                        /* 1 at start, then service's */
-    uint16_t dummy;                              /* no value; 0 at start */
-    uint8_t sch_end;                             /* service's: 1 when ended */
-    uint8_t sch_progress;                        /* service's progress */
-    uint32_t sch_access_ts;                      /* seconds of owner's last visit */
-    uint32_t sch_prev_result_num;                /* service's */
-    uint32_t sch_result_num;                     /* valid results, at most 400 */
+    WR_SEARCH_FILTERS filters;                 /* copied in when a search starts */
+    WR_MOTION_SEARCH_FILTERS mt_filter;        /* copied in when a search starts */
+    uint32_t camera_map;                       /* cameras to search */
+    uint32_t dh_map;                           /* daily-hour selection; 0 at start */
+    daily_hour dh[SCH_DAILY_HOURS];            /* daily-hour ranges; 0 at start */
+    sch_local_result results[SCH_MAX_RESULTS]; /* service's results */
+    uint32_t web_user;                         /* owner's connection id; 0 = free */
+    uint8_t sch_chnl;                          /* 255 at start, then service's */
+    uint8_t sch_stop;                          /* 0 at start; 1 + sch_end 1 = over */
+    uint16_t sch_stopped;                      /* 1 at start, then service's */
+    uint16_t dummy;                            /* no value; 0 at start */
+    uint8_t sch_end;                           /* service's: 1 when ended */
+    uint8_t sch_progress;                      /* service's progress */
+    uint32_t sch_access_ts;                    /* seconds of owner's last visit */
+    uint32_t sch_prev_result_num;              /* service's */
+    uint32_t sch_result_num;                   /* valid results, at most 400 */
 } sch_shm;
 
 /* One disk-analysis session slot; writes under semaphore 0. */
 typedef struct __attribute__((packed)) da_shm {
-    phy_disk_map da_map;  /* the map, written by the service */
-    uint32_t conn_id;     /* owner's connection id; 0 = free */
-    uint32_t access_ts;   /* service's; the library never writes it */
+    phy_disk_map da_map;   /* the map, written by the service */
+    uint32_t conn_id;      /* owner's connection id; 0 = free */
+    uint32_t access_ts;    /* service's; the library never writes it */
     uint8_t da_op_started; /* service sets 1; library resets on taking answer */
     uint8_t da_op_done;    /* service sets 1; library resets on taking answer */
 } da_shm;

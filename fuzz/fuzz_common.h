@@ -13,12 +13,14 @@
 #include <sys/stat.h>
 
 // Traps: a failed invariant must stop the fuzzer with a crash report.
-#define FUZZ_CHECK(cond) \
-    do {                 \
-        if (!(cond)) __builtin_trap(); \
+#define FUZZ_CHECK(cond)      \
+    do {                      \
+        if (!(cond))          \
+            __builtin_trap(); \
     } while (0)
 
-inline void fuzzSetUp() {
+inline void fuzzSetUp()
+{
     if (!getenv("ZEL_IN_NS")) {
         fprintf(stderr, "run under scripts/ns-run: inputs write /var/www and /tmp\n");
         exit(1);
@@ -32,16 +34,19 @@ inline void fuzzSetUp() {
 // Upload temporary files present in /tmp. The runner's /tmp is private and
 // starts empty, so after an input's clean-up any count but 0 is a file the
 // layer left behind.
-inline int fuzzTempFiles() {
+inline int fuzzTempFiles()
+{
     DIR* d = opendir("/tmp");
     FUZZ_CHECK(d != nullptr);
     int n = 0;
-    while (dirent* e = readdir(d)) n += strncmp(e->d_name, "cgi", 3) == 0;
+    while (dirent* e = readdir(d))
+        n += strncmp(e->d_name, "cgi", 3) == 0;
     closedir(d);
     return n;
 }
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
     fuzzSetUp();
     return 0;
 }

@@ -8,25 +8,33 @@
 
 namespace {
 
-void decompose(const char* value, int space) {
+void decompose(const char* value, int space)
+{
     static const char* const names[] = {"name", "filename", nullptr};
     char main[256], name[256], file[256];
     memset(name, 'x', sizeof name);
     char* values[] = {name, file};
     decomposeValue(value, main, space, names, values, space);
-    FUZZ_CHECK(strlen(main) < static_cast<size_t>(space) && strlen(name) < static_cast<size_t>(space) &&
+    FUZZ_CHECK(strlen(main) < static_cast<size_t>(space) &&
+               strlen(name) < static_cast<size_t>(space) &&
                strlen(file) < static_cast<size_t>(space));
 }
 
 }  // namespace
 
-int cgiOnRecvFormFile(char*, int, int) { return 0; }
+int cgiOnRecvFormFile(char*, int, int)
+{
+    return 0;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2 || size > (1u << 16)) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 2 || size > (1u << 16))
+        return 0;
     int attrSpace = 1 + data[0] % 64, valueSpace = 1 + data[1] % 255;
     FILE* in = fmemopen(const_cast<uint8_t*>(data + 2), size - 2, "rb");
-    if (!in) return 0;  // an empty stream
+    if (!in)
+        return 0;  // an empty stream
     cgiIn = in;
     cgiContentLength = static_cast<int>(size - 2);
     mpStream m;
@@ -40,8 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int r = readHeaderLine(&m, attr, attrSpace, value, valueSpace);
         FUZZ_CHECK(strnlen(attr, sizeof attr) < static_cast<size_t>(attrSpace));
         FUZZ_CHECK(strnlen(value, sizeof value) < static_cast<size_t>(valueSpace));
-        if (!r) FUZZ_CHECK(!attr[0] || !value[0]);  // (a 1 may carry a text that begins with a zero byte)
-        if (!r) break;
+        if (!r)
+            FUZZ_CHECK(!attr[0] ||
+                       !value[0]);  // (a 1 may carry a text that begins with a zero byte)
+        if (!r)
+            break;
         decompose(value, valueSpace);
     }
     FUZZ_CHECK(mpOffset(&m) <= cgiContentLength);

@@ -15,19 +15,23 @@ constexpr unsigned kBad = static_cast<unsigned>(-1);
 
 // True when the n bytes at s all satisfy pred.
 template <typename Pred>
-bool all(const char* s, int n, Pred pred) {
+bool all(const char* s, int n, Pred pred)
+{
     for (int i = 0; i < n; i++)
-        if (!pred(static_cast<unsigned char>(s[i]))) return false;
+        if (!pred(static_cast<unsigned char>(s[i])))
+            return false;
     return true;
 }
 
 // Value of n characters at s read as a number in base, by strtoul.
-unsigned long readNumber(const char* s, int n, int base) {
+unsigned long readNumber(const char* s, int n, int base)
+{
     std::string text(s, n);
     return strtoul(text.c_str(), nullptr, base);
 }
 
-void checkDecoders(char* id) {
+void checkDecoders(char* id)
+{
     const int cam = getCmr(id);
     FUZZ_CHECK(cam == -1 || (cam >= 1 && cam <= 20));
     if (all(id + 4, 2, isdigit)) {
@@ -48,15 +52,18 @@ void checkDecoders(char* id) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > 4096) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 4096)
+        return 0;
     std::string body = "id=" + std::string(reinterpret_cast<const char*>(data), size);
     FUZZ_CHECK(cgiParseFormInput(body.data(), static_cast<int>(body.size())) == cgiParseSuccess);
     char id[12] = {};
     cgiFormString("id", id, sizeof id);
     id[sizeof id - 1] = '\0';
     // Positions past the value's end stay zero: the buffer was zero-filled.
-    for (size_t i = strlen(id); i < sizeof id; i++) FUZZ_CHECK(id[i] == '\0');
+    for (size_t i = strlen(id); i < sizeof id; i++)
+        FUZZ_CHECK(id[i] == '\0');
     checkDecoders(id);
     cgiFreeResources();
     return 0;

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > (1u << 20)) return 0;
-    cgiParseResultType r = cgiParseFormInput(reinterpret_cast<const char*>(data), static_cast<int>(size));
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > (1u << 20))
+        return 0;
+    cgiParseResultType r =
+        cgiParseFormInput(reinterpret_cast<const char*>(data), static_cast<int>(size));
     FUZZ_CHECK(r == cgiParseSuccess);
     for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) {
         FUZZ_CHECK(e->valueLength == static_cast<int>(strlen(e->value)));
@@ -26,8 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         cgiFormInteger(cgiFormEntryFirst->attr, &n, 0);
         cgiFormDouble(cgiFormEntryFirst->attr, &d, 0);
         char** all = nullptr;
-        if (cgiFormStringMultiple(cgiFormEntryFirst->attr, &all) != cgiFormMemory) cgiStringArrayFree(all);
-        if (cgiFormEntries(&all) == cgiFormSuccess) cgiStringArrayFree(all);
+        if (cgiFormStringMultiple(cgiFormEntryFirst->attr, &all) != cgiFormMemory)
+            cgiStringArrayFree(all);
+        if (cgiFormEntries(&all) == cgiFormSuccess)
+            cgiStringArrayFree(all);
     }
     cgiFreeResources();
     return 0;

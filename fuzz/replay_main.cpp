@@ -15,26 +15,33 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace {
 
-std::vector<std::string> inputsOf(const std::string& path) {
+std::vector<std::string> inputsOf(const std::string& path)
+{
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return {};
-    if (!S_ISDIR(st.st_mode)) return {path};
+    if (stat(path.c_str(), &st) != 0)
+        return {};
+    if (!S_ISDIR(st.st_mode))
+        return {path};
     std::vector<std::string> files;
     if (DIR* d = opendir(path.c_str())) {
         while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.') files.push_back(path + "/" + e->d_name);
+            if (e->d_name[0] != '.')
+                files.push_back(path + "/" + e->d_name);
         closedir(d);
     }
     std::sort(files.begin(), files.end());
     return files;
 }
 
-bool replay(const std::string& file) {
+bool replay(const std::string& file)
+{
     FILE* f = fopen(file.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     std::vector<uint8_t> data;
     uint8_t buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) data.insert(data.end(), buf, buf + n);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        data.insert(data.end(), buf, buf + n);
     fclose(f);
     LLVMFuzzerTestOneInput(data.data(), data.size());
     return true;
@@ -42,7 +49,8 @@ bool replay(const std::string& file) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     LLVMFuzzerInitialize(&argc, &argv);
     size_t count = 0;
     for (int i = 1; i < argc; i++) {

@@ -21,31 +21,37 @@ const char kBoundary[] = "----BenchBoundary7d3f9a2c41e";
 long long g_hookBytes;  // bytes the upload hook received
 
 uint64_t g_rng = 0x9E3779B97F4A7C15ull;
-uint64_t nextRandom() {
+uint64_t nextRandom()
+{
     g_rng ^= g_rng << 13;
     g_rng ^= g_rng >> 7;
     g_rng ^= g_rng << 17;
     return g_rng;
 }
 
-void writeRandom(FILE* f, size_t n) {
+void writeRandom(FILE* f, size_t n)
+{
     std::vector<uint64_t> block(8192);
     while (n > 0) {
-        for (uint64_t& w : block) w = nextRandom();
+        for (uint64_t& w : block)
+            w = nextRandom();
         size_t k = std::min(n, block.size() * sizeof(uint64_t));
         fwrite(block.data(), 1, k, f);
         n -= k;
     }
 }
 
-void writePartHead(FILE* f, const std::string& name, const char* fileName) {
+void writePartHead(FILE* f, const std::string& name, const char* fileName)
+{
     fprintf(f, "--%s\r\nContent-Disposition: form-data; name=\"%s\"", kBoundary, name.c_str());
-    if (fileName) fprintf(f, "; filename=\"%s\"\r\nContent-Type: application/octet-stream", fileName);
+    if (fileName)
+        fprintf(f, "; filename=\"%s\"\r\nContent-Type: application/octet-stream", fileName);
     fputs("\r\n\r\n", f);
 }
 
 // One 64 MiB random file part between two small fields.
-void bigFile(FILE* f) {
+void bigFile(FILE* f)
+{
     writePartHead(f, "title", nullptr);
     fputs("holiday\r\n", f);
     writePartHead(f, "upload", "video.bin");
@@ -56,7 +62,8 @@ void bigFile(FILE* f) {
 }
 
 // 2,000 small text fields.
-void manyFields(FILE* f) {
+void manyFields(FILE* f)
+{
     for (int i = 0; i < 2000; i++) {
         writePartHead(f, "field" + std::to_string(i), nullptr);
         fprintf(f, "value number %d\r\n", i);
@@ -65,22 +72,26 @@ void manyFields(FILE* f) {
 }
 
 // 16 MiB of CR LF "--" and near-prefixes of the boundary inside one part.
-void nearMisses(FILE* f) {
+void nearMisses(FILE* f)
+{
     writePartHead(f, "trap", "trap.bin");
     const size_t len = strlen(kBoundary);
-    for (size_t written = 0, k = len / 2; written < (16u << 20); k = k + 1 < len ? k + 1 : len / 2) {
+    for (size_t written = 0, k = len / 2; written < (16u << 20);
+         k = k + 1 < len ? k + 1 : len / 2) {
         fprintf(f, "\r\n--%.*sx", static_cast<int>(k), kBoundary);
         written += 5 + k;
     }
     fprintf(f, "\r\n--%s--\r\n", kBoundary);
 }
 
-double seconds(std::chrono::steady_clock::time_point t0) {
+double seconds(std::chrono::steady_clock::time_point t0)
+{
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // Decodes the body file as the request's stdin; returns seconds.
-double decodeFile(const char* path, long size) {
+double decodeFile(const char* path, long size)
+{
     cgiFreeResources();
     cgiIn = fopen(path, "rb");
     setvbuf(cgiIn, nullptr, _IONBF, 0);  // as the process entry sets stdin
@@ -91,13 +102,15 @@ double decodeFile(const char* path, long size) {
     cgiParseResultType r = cgiParsePostMultipartInput();
     double s = seconds(t0);
     fclose(cgiIn);
-    if (r != cgiParseSuccess) fprintf(stderr, "decoding %s failed: %d\n", path, r);
+    if (r != cgiParseSuccess)
+        fprintf(stderr, "decoding %s failed: %d\n", path, r);
     return s;
 }
 
 // The reference: reads the same file in 64 KiB blocks and counts the
 // delimiters with memmem, keeping a tail that could start one.
-double referenceFile(const char* path, long* found) {
+double referenceFile(const char* path, long* found)
+{
     const std::string pattern = std::string("\r\n--") + kBoundary;
     const size_t len = pattern.size();
     std::vector<char> buf(64 * 1024 + len);
@@ -120,7 +133,8 @@ double referenceFile(const char* path, long* found) {
     return s;
 }
 
-long fileSize(const char* path) {
+long fileSize(const char* path)
+{
     FILE* f = fopen(path, "rb");
     fseek(f, 0, SEEK_END);
     long n = ftell(f);
@@ -128,7 +142,8 @@ long fileSize(const char* path) {
     return n;
 }
 
-void throughput(const char* name, const std::string& path, void (*make)(FILE*)) {
+void throughput(const char* name, const std::string& path, void (*make)(FILE*))
+{
     FILE* f = fopen(path.c_str(), "wb");
     make(f);
     fclose(f);
@@ -139,32 +154,39 @@ void throughput(const char* name, const std::string& path, void (*make)(FILE*)) 
         bestRef = std::min(bestRef, referenceFile(path.c_str(), &found));
     }
     double mib = size / 1048576.0;
-    printf("%-34s %8.1f MiB  decode %8.1f MiB/s  reference %8.1f MiB/s  ratio %.2f  (hook %lld B, %ld delimiters)\n",
-           name, mib, mib / best, mib / bestRef, bestRef / best, g_hookBytes, found);
+    printf(
+        "%-34s %8.1f MiB  decode %8.1f MiB/s  reference %8.1f MiB/s  ratio %.2f  (hook %lld B, %ld "
+        "delimiters)\n",
+        name, mib, mib / best, mib / bestRef, bestRef / best, g_hookBytes, found);
     unlink(path.c_str());
 }
 
-long vmHwmKiB() {
+long vmHwmKiB()
+{
     FILE* f = fopen("/proc/self/status", "r");
     char line[256];
     long kib = -1;
     while (fgets(line, sizeof line, f))
-        if (sscanf(line, "VmHWM: %ld kB", &kib) == 1) break;
+        if (sscanf(line, "VmHWM: %ld kB", &kib) == 1)
+            break;
     fclose(f);
     return kib;
 }
 
 // Streams a 1 GiB file upload through a pipe into a child that decodes it
 // and reports its peak RSS growth.
-void peakMemory() {
+void peakMemory()
+{
     const long long uploadSize = 1ll << 30;
     std::string head = std::string("--") + kBoundary +
                        "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"big\"\r\n\r\n";
     std::string tail = std::string("\r\n--") + kBoundary + "--\r\n";
     int fds[2];
-    if (pipe(fds) != 0) return;
+    if (pipe(fds) != 0)
+        return;
     int report[2];
-    if (pipe(report) != 0) return;
+    if (pipe(report) != 0)
+        return;
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[1]);
@@ -179,7 +201,8 @@ void peakMemory() {
         long peak = vmHwmKiB();
         char msg[128];
         int n = snprintf(msg, sizeof msg, "%d %ld %ld %lld\n", r, idle, peak, g_hookBytes);
-        if (write(report[1], msg, n) != n) _exit(1);
+        if (write(report[1], msg, n) != n)
+            _exit(1);
         cgiFreeResources();
         _exit(0);
     }
@@ -198,18 +221,22 @@ void peakMemory() {
     long idle = 0, peak = 0;
     long long bytes = 0;
     if (n > 0 && sscanf(msg, "%d %ld %ld %lld", &r, &idle, &peak, &bytes) == 4)
-        printf("1 GiB upload through a pipe: result %d, hook %lld B, VmHWM idle %ld KiB, peak %ld KiB, growth %ld KiB\n",
-               r, bytes, idle, peak, peak - idle);
+        printf(
+            "1 GiB upload through a pipe: result %d, hook %lld B, VmHWM idle %ld KiB, peak %ld "
+            "KiB, growth %ld KiB\n",
+            r, bytes, idle, peak, peak - idle);
 }
 
 }  // namespace
 
-int cgiOnRecvFormFile(char*, int len, int) {
+int cgiOnRecvFormFile(char*, int len, int)
+{
     g_hookBytes += len;
     return 0;
 }
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const std::string dir = argc > 1 ? argv[1] : "/var/tmp";
     cgiSetupConstants();
     throughput("64 MiB file part + 2 fields", dir + "/mp-bench-a", bigFile);

@@ -9,11 +9,13 @@
 #endif
 
 extern const char page[], page_end[];
-__asm__(".section .rodata\n"
-        ".global page\npage:\n"
-        ".incbin \"" PAGE_FILE "\"\n"
-        ".global page_end\npage_end:\n"
-        ".previous\n");
+__asm__(
+    ".section .rodata\n"
+    ".global page\npage:\n"
+    ".incbin \"" PAGE_FILE
+    "\"\n"
+    ".global page_end\npage_end:\n"
+    ".previous\n");
 
 int main(void)
 {

@@ -16,7 +16,7 @@ namespace {
 
 constexpr long kMaxConfigBytes = 1 << 20;
 
-volatile std::sig_atomic_t g_stop = 0; // set by SIGINT/SIGTERM/SIGHUP, read by the main loop
+volatile std::sig_atomic_t g_stop = 0;  // set by SIGINT/SIGTERM/SIGHUP, read by the main loop
 
 extern "C" void on_stop_signal(int)
 {
@@ -25,12 +25,14 @@ extern "C" void on_stop_signal(int)
 
 int usage()
 {
-    fputs("usage: dvrsim run [--config FILE] [--replace]\n"
-          "       dvrsim set KEY VALUE...   (for example: dvrsim set camera.analog.3.covert 1)\n"
-          "       dvrsim get KEY\n"
-          "       dvrsim users              (enabled users as name:password lines)\n"
-          "       dvrsim check [FILE]       (parse a configuration file, default: the built-in one)\n",
-          stderr);
+    fputs(
+        "usage: dvrsim run [--config FILE] [--replace]\n"
+        "       dvrsim set KEY VALUE...   (for example: dvrsim set camera.analog.3.covert 1)\n"
+        "       dvrsim get KEY\n"
+        "       dvrsim users              (enabled users as name:password lines)\n"
+        "       dvrsim check [FILE]       (parse a configuration file, default: the built-in "
+        "one)\n",
+        stderr);
     return 2;
 }
 
@@ -49,7 +51,8 @@ bool read_file(const char* path, std::string& text)
     const bool ok = !ferror(f) && text.size() <= kMaxConfigBytes;
     fclose(f);
     if (!ok)
-        fprintf(stderr, "dvrsim: cannot read %s (or it is larger than %ld bytes)\n", path, kMaxConfigBytes);
+        fprintf(stderr, "dvrsim: cannot read %s (or it is larger than %ld bytes)\n", path,
+                kMaxConfigBytes);
     return ok;
 }
 
@@ -61,8 +64,9 @@ bool load_config(const char* path, std::vector<SimAssignment>& out)
     if (path && !read_file(path, text))
         return false;
     std::vector<std::string> errors;
-    const bool ok = path ? sim_parse_config(text, path, out, errors)
-                         : sim_parse_config(sim_default_config(), "default.conf (built in)", out, errors);
+    const bool ok =
+        path ? sim_parse_config(text, path, out, errors)
+             : sim_parse_config(sim_default_config(), "default.conf (built in)", out, errors);
     for (const std::string& e : errors)
         fprintf(stderr, "dvrsim: %s\n", e.c_str());
     return ok;
@@ -70,13 +74,13 @@ bool load_config(const char* path, std::vector<SimAssignment>& out)
 
 void install_stop_handlers()
 {
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = on_stop_signal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN); // a closed log pipe must not skip the clean-up
+    signal(SIGPIPE, SIG_IGN);  // a closed log pipe must not skip the clean-up
 }
 
 bool apply_all(const SimDevice& dev, const std::vector<SimAssignment>& config)
@@ -109,21 +113,25 @@ int cmd_run(int argc, char** argv)
         fprintf(stderr, "dvrsim: %s\n", err.c_str());
         return 1;
     }
-    if (!apply_all(dev, config) || !sim_device_open_queue(dev, err) || !sim_sessions_start(dev, replace)) {
+    if (!apply_all(dev, config) || !sim_device_open_queue(dev, err) ||
+        !sim_sessions_start(dev, replace)) {
         fprintf(stderr, "dvrsim: cannot set up the device (%s); removing its objects\n",
                 err.empty() ? "configuration or session services" : err.c_str());
         sim_device_remove(dev);
         return 1;
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    printf("dvrsim: running, key %d (segment %zu bytes, semaphore set %d, queue %d), configuration %s; "
-           "stop with Ctrl-C\n",
-           static_cast<int>(kSimKey), kSimSegmentSize, dev.semid, dev.msgid,
-           config_path ? config_path : "built in");
+    printf(
+        "dvrsim: running, key %d (segment %zu bytes, semaphore set %d, queue %d), configuration "
+        "%s; "
+        "stop with Ctrl-C\n",
+        static_cast<int>(kSimKey), kSimSegmentSize, dev.semid, dev.msgid,
+        config_path ? config_path : "built in");
     const int served = sim_serve(dev, g_stop, stdout);
     sim_sessions_stop(dev);
     const bool removed = sim_device_remove(dev);
-    printf("dvrsim: stopped, %s\n", removed ? "objects removed" : "some objects could not be removed");
+    printf("dvrsim: stopped, %s\n",
+           removed ? "objects removed" : "some objects could not be removed");
     return served == 0 && removed ? 0 : 1;
 }
 

@@ -31,8 +31,22 @@ namespace {
 
 // Records a key can address. Each has a copy function with the accessors'
 // calling convention (direction, segment, semaphore set, buffer, index).
-enum class Region { user, analog, ip, net_ip, net_adv, net_srv, time, security, language,
-                    hostname, info, model, tv, count_ };
+enum class Region {
+    user,
+    analog,
+    ip,
+    net_ip,
+    net_adv,
+    net_srv,
+    time,
+    security,
+    language,
+    hostname,
+    info,
+    model,
+    tv,
+    count_
+};
 
 using RegionRw = int (*)(int r0w1, void* shm, int sem, void* buf, int index);
 
@@ -57,14 +71,17 @@ int service_copy(int r0w1, void* shm, int sem, void* buf, size_t off, size_t len
 }
 
 constexpr RegionDef kRegions[] = {
-    {Region::user, [](int d, void* s, int m, void* b, int i) { return rw_user_setting(d, s, m, b, i); },
+    {Region::user,
+     [](int d, void* s, int m, void* b, int i) { return rw_user_setting(d, s, m, b, i); },
      sizeof(user_setting), 25},
     {Region::analog,
      [](int d, void* s, int m, void* b, int i) { return rw_analog_camera_setting(d, s, m, b, i); },
      sizeof(analog_camera_setting), 16},
-    {Region::ip, [](int d, void* s, int m, void* b, int i) { return rw_ip_camera_setting(d, s, m, b, i); },
+    {Region::ip,
+     [](int d, void* s, int m, void* b, int i) { return rw_ip_camera_setting(d, s, m, b, i); },
      sizeof(ip_camera_setting), 4},
-    {Region::net_ip, [](int d, void* s, int m, void* b, int) { return rw_network_ip_setting(d, s, m, b); },
+    {Region::net_ip,
+     [](int d, void* s, int m, void* b, int) { return rw_network_ip_setting(d, s, m, b); },
      sizeof(network_ip_setting), 1},
     {Region::net_adv,
      [](int d, void* s, int m, void* b, int) { return rw_network_advanced_setting(d, s, m, b); },
@@ -82,7 +99,9 @@ constexpr RegionDef kRegions[] = {
      [](int d, void* s, int m, void* b, int) { return rw_system_language_setting(d, s, m, b); },
      sizeof(system_language_setting), 1},
     {Region::hostname,
-     [](int d, void* s, int m, void* b, int) { return rw_info_hostname(d, s, m, static_cast<char*>(b)); },
+     [](int d, void* s, int m, void* b, int) {
+         return rw_info_hostname(d, s, m, static_cast<char*>(b));
+     },
      sizeof(info_setting::hostname), 1},
     {Region::info,
      [](int d, void* s, int m, void* b, int) {
@@ -125,11 +144,11 @@ enum class Kind { uint, ipv4, text, user };
 }  // namespace
 
 struct SimKeyDef {
-    const char* pattern; // dotted key; "#" stands for a record number from 1
-    Region region;       // record the key lives in
-    unsigned offset;     // field offset inside that record
-    unsigned width;      // field bytes
-    Kind kind;           // value syntax
+    const char* pattern;  // dotted key; "#" stands for a record number from 1
+    Region region;        // record the key lives in
+    unsigned offset;      // field offset inside that record
+    unsigned width;       // field bytes
+    Kind kind;            // value syntax
 };
 
 namespace {
@@ -144,36 +163,53 @@ constexpr SimKeyDef kKeys[] = {
     {"info.model", Region::info, SIM_FIELD(info_setting, model), Kind::text},
     {"info.serial_number", Region::info, SIM_FIELD(info_setting, serial_number), Kind::text},
     {"info.software_version", Region::info, SIM_FIELD(info_setting, software_version), Kind::text},
-    {"info.max_users_supported", Region::info, SIM_FIELD(info_setting, max_users_supported), Kind::uint},
+    {"info.max_users_supported", Region::info, SIM_FIELD(info_setting, max_users_supported),
+     Kind::uint},
     {"info.hostname", Region::hostname, 0, sizeof(info_setting::hostname), Kind::text},
     {"network.type", Region::net_ip, SIM_FIELD(network_ip_setting, type), Kind::uint},
     {"network.ip_addr", Region::net_ip, SIM_FIELD(network_ip_setting, ip_addr), Kind::ipv4},
     {"network.subnet_mask", Region::net_ip, SIM_FIELD(network_ip_setting, subnet_mask), Kind::ipv4},
     {"network.gateway", Region::net_ip, SIM_FIELD(network_ip_setting, gateway), Kind::ipv4},
     {"network.primary_dns", Region::net_ip, SIM_FIELD(network_ip_setting, primary_dns), Kind::ipv4},
-    {"network.secondary_dns", Region::net_ip, SIM_FIELD(network_ip_setting, secondary_dns), Kind::ipv4},
-    {"network.ethernet_password", Region::net_ip, SIM_FIELD(network_ip_setting, ethernet_password), Kind::text},
-    {"network.tcp_control_port", Region::net_adv, SIM_FIELD(network_advanced_setting, tcp_control_port), Kind::uint},
-    {"network.listen_port", Region::net_adv, SIM_FIELD(network_advanced_setting, listen_port), Kind::uint},
-    {"network.http_port", Region::net_srv, SIM_FIELD(network_service_setting, http_port), Kind::uint},
-    {"time.time_format", Region::time, SIM_FIELD(system_time_date_setting, time_format), Kind::uint},
-    {"time.date_format", Region::time, SIM_FIELD(system_time_date_setting, date_format), Kind::uint},
+    {"network.secondary_dns", Region::net_ip, SIM_FIELD(network_ip_setting, secondary_dns),
+     Kind::ipv4},
+    {"network.ethernet_password", Region::net_ip, SIM_FIELD(network_ip_setting, ethernet_password),
+     Kind::text},
+    {"network.tcp_control_port", Region::net_adv,
+     SIM_FIELD(network_advanced_setting, tcp_control_port), Kind::uint},
+    {"network.listen_port", Region::net_adv, SIM_FIELD(network_advanced_setting, listen_port),
+     Kind::uint},
+    {"network.http_port", Region::net_srv, SIM_FIELD(network_service_setting, http_port),
+     Kind::uint},
+    {"time.time_format", Region::time, SIM_FIELD(system_time_date_setting, time_format),
+     Kind::uint},
+    {"time.date_format", Region::time, SIM_FIELD(system_time_date_setting, date_format),
+     Kind::uint},
     {"time.timezone", Region::time, SIM_FIELD(system_time_date_setting, timezone), Kind::uint},
-    {"time.daylight_saving", Region::time, SIM_FIELD(system_time_date_setting, daylight_saving), Kind::uint},
-    {"security.front_panel", Region::security, SIM_FIELD(system_security_setting, front_panel), Kind::uint},
+    {"time.daylight_saving", Region::time, SIM_FIELD(system_time_date_setting, daylight_saving),
+     Kind::uint},
+    {"security.front_panel", Region::security, SIM_FIELD(system_security_setting, front_panel),
+     Kind::uint},
     {"security.macros", Region::security, SIM_FIELD(system_security_setting, macros), Kind::uint},
     {"security.menu", Region::security, SIM_FIELD(system_security_setting, menu), Kind::uint},
     {"security.search", Region::security, SIM_FIELD(system_security_setting, search), Kind::uint},
     {"security.archive", Region::security, SIM_FIELD(system_security_setting, archive), Kind::uint},
     {"security.covert", Region::security, SIM_FIELD(system_security_setting, covert), Kind::uint},
-    {"security.ptz_control", Region::security, SIM_FIELD(system_security_setting, ptz_control), Kind::uint},
-    {"security.operator_timeout", Region::security, SIM_FIELD(system_security_setting, operator_timeout), Kind::uint},
-    {"security.manager_timeout", Region::security, SIM_FIELD(system_security_setting, manager_timeout), Kind::uint},
-    {"security.admin_timeout", Region::security, SIM_FIELD(system_security_setting, admin_timeout), Kind::uint},
+    {"security.ptz_control", Region::security, SIM_FIELD(system_security_setting, ptz_control),
+     Kind::uint},
+    {"security.operator_timeout", Region::security,
+     SIM_FIELD(system_security_setting, operator_timeout), Kind::uint},
+    {"security.manager_timeout", Region::security,
+     SIM_FIELD(system_security_setting, manager_timeout), Kind::uint},
+    {"security.admin_timeout", Region::security, SIM_FIELD(system_security_setting, admin_timeout),
+     Kind::uint},
     {"language", Region::language, SIM_FIELD(system_language_setting, language), Kind::uint},
-    {"camera.analog.#.enable", Region::analog, SIM_FIELD(analog_camera_setting, enable), Kind::uint},
-    {"camera.analog.#.record_mode", Region::analog, SIM_FIELD(analog_camera_setting, record_mode), Kind::uint},
-    {"camera.analog.#.covert", Region::analog, SIM_FIELD(analog_camera_setting, covert), Kind::uint},
+    {"camera.analog.#.enable", Region::analog, SIM_FIELD(analog_camera_setting, enable),
+     Kind::uint},
+    {"camera.analog.#.record_mode", Region::analog, SIM_FIELD(analog_camera_setting, record_mode),
+     Kind::uint},
+    {"camera.analog.#.covert", Region::analog, SIM_FIELD(analog_camera_setting, covert),
+     Kind::uint},
     {"camera.analog.#.title", Region::analog, SIM_FIELD(analog_camera_setting, title), Kind::text},
     {"camera.ip.#.enable", Region::ip, SIM_FIELD(ip_camera_setting, enable), Kind::uint},
     {"camera.ip.#.ip_addr", Region::ip, SIM_FIELD(ip_camera_setting, ip_addr), Kind::ipv4},
@@ -202,7 +238,7 @@ constexpr bool keys_consistent()
 }
 static_assert(keys_consistent(), "a key does not fit its field");
 
-constexpr size_t kMaxUserName = sizeof(user_setting::username) - 1; // compared over 12 bytes
+constexpr size_t kMaxUserName = sizeof(user_setting::username) - 1;  // compared over 12 bytes
 constexpr size_t kMaxUserPassword = sizeof(user_setting::password) - 1;
 
 using Record = std::array<unsigned char, max_region_size()>;
@@ -228,7 +264,8 @@ enum class Match { no, yes, bad_index };
 
 // Compares a dotted key with a pattern, taking the record number where the
 // pattern holds "#".
-Match match_key(std::string_view pattern, std::string_view key, int count, int& index, std::string& err)
+Match match_key(std::string_view pattern, std::string_view key, int count, int& index,
+                std::string& err)
 {
     for (;;) {
         const size_t pp = pattern.find('.');
@@ -258,7 +295,8 @@ const SimKeyDef* find_key(std::string_view key, int& index, std::string& err)
 {
     for (const SimKeyDef& k : kKeys) {
         std::string why;
-        const Match m = match_key(k.pattern, key, kRegions[static_cast<int>(k.region)].count, index, why);
+        const Match m =
+            match_key(k.pattern, key, kRegions[static_cast<int>(k.region)].count, index, why);
         if (m == Match::yes)
             return &k;
         if (m == Match::bad_index) {
@@ -360,7 +398,8 @@ bool user_patches(std::string_view v, std::vector<SimPatch>& out, std::string& e
     } else if (!parse_uint(w[2], 255, level) || !parse_uint(w[3], 255, enable)) {
         err = "level and enable must be numbers 0..255";
     } else {
-        out = {name, pass,
+        out = {name,
+               pass,
                {offsetof(user_setting, access_level), uint_bytes(level, 1)},
                {offsetof(user_setting, enable), uint_bytes(enable, 1)}};
         return true;
@@ -368,32 +407,33 @@ bool user_patches(std::string_view v, std::vector<SimPatch>& out, std::string& e
     return false;
 }
 
-bool value_patches(const SimKeyDef& k, std::string_view v, std::vector<SimPatch>& out, std::string& err)
+bool value_patches(const SimKeyDef& k, std::string_view v, std::vector<SimPatch>& out,
+                   std::string& err)
 {
     SimPatch p{k.offset, {}};
     unsigned long n = 0;
     switch (k.kind) {
-    case Kind::uint:
-        if (!parse_uint(v, uint_max(k.width), n)) {
-            err = "expected a number 0.." + std::to_string(uint_max(k.width));
-            return false;
-        }
-        p.bytes = uint_bytes(n, k.width);
-        break;
-    case Kind::ipv4:
-        if (!ipv4_bytes(v, p.bytes)) {
-            err = "expected a dotted IPv4 address such as 192.168.1.10";
-            return false;
-        }
-        break;
-    case Kind::text:
-        if (!text_bytes(v, k.width, p.bytes)) {
-            err = "text longer than " + std::to_string(k.width - 1) + " characters";
-            return false;
-        }
-        break;
-    case Kind::user:
-        return user_patches(v, out, err);
+        case Kind::uint:
+            if (!parse_uint(v, uint_max(k.width), n)) {
+                err = "expected a number 0.." + std::to_string(uint_max(k.width));
+                return false;
+            }
+            p.bytes = uint_bytes(n, k.width);
+            break;
+        case Kind::ipv4:
+            if (!ipv4_bytes(v, p.bytes)) {
+                err = "expected a dotted IPv4 address such as 192.168.1.10";
+                return false;
+            }
+            break;
+        case Kind::text:
+            if (!text_bytes(v, k.width, p.bytes)) {
+                err = "text longer than " + std::to_string(k.width - 1) + " characters";
+                return false;
+            }
+            break;
+        case Kind::user:
+            return user_patches(v, out, err);
     }
     out = {p};
     return true;
@@ -402,7 +442,8 @@ bool value_patches(const SimKeyDef& k, std::string_view v, std::vector<SimPatch>
 std::string text_value(const unsigned char* p, unsigned width)
 {
     const void* nul = memchr(p, 0, width);
-    const size_t len = nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - p) : width;
+    const size_t len =
+        nul ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - p) : width;
     return std::string(reinterpret_cast<const char*>(p), len);
 }
 
@@ -410,17 +451,17 @@ std::string format_value(const SimKeyDef& k, const unsigned char* rec)
 {
     const unsigned char* f = rec + k.offset;
     switch (k.kind) {
-    case Kind::uint:
-        return std::to_string(uint_value(f, k.width));
-    case Kind::ipv4: {
-        char ip[80];  // the width convertItoIP requires
-        convertItoIP(ip, static_cast<int>(uint_value(f, 4)));
-        return ip;
-    }
-    case Kind::text:
-        return text_value(f, k.width);
-    case Kind::user:
-        break;
+        case Kind::uint:
+            return std::to_string(uint_value(f, k.width));
+        case Kind::ipv4: {
+            char ip[80];  // the width convertItoIP requires
+            convertItoIP(ip, static_cast<int>(uint_value(f, 4)));
+            return ip;
+        }
+        case Kind::text:
+            return text_value(f, k.width);
+        case Kind::user:
+            break;
     }
     return text_value(f + offsetof(user_setting, username), sizeof(user_setting::username)) + ' ' +
            text_value(f + offsetof(user_setting, password), sizeof(user_setting::password)) + ' ' +
@@ -435,7 +476,8 @@ bool read_record(const SimDevice& dev, Region r, int index, Record& rec)
 
 }  // namespace
 
-bool sim_parse_assignment(std::string_view key, std::string_view value, SimAssignment& out, std::string& err)
+bool sim_parse_assignment(std::string_view key, std::string_view value, SimAssignment& out,
+                          std::string& err)
 {
     out.key = find_key(trim(key), out.index, err);
     if (!out.key)
@@ -447,8 +489,8 @@ bool sim_parse_assignment(std::string_view key, std::string_view value, SimAssig
     return true;
 }
 
-bool sim_parse_config(std::string_view text, std::string_view origin, std::vector<SimAssignment>& out,
-                      std::vector<std::string>& errors)
+bool sim_parse_config(std::string_view text, std::string_view origin,
+                      std::vector<SimAssignment>& out, std::vector<std::string>& errors)
 {
     const size_t errors_before = errors.size();
     for (int line_no = 1; !text.empty(); ++line_no) {
@@ -460,7 +502,8 @@ bool sim_parse_config(std::string_view text, std::string_view origin, std::vecto
         const size_t eq = line.find('=');
         std::string err = "expected 'key = value'";
         SimAssignment a;
-        if (eq != std::string_view::npos && sim_parse_assignment(line.substr(0, eq), line.substr(eq + 1), a, err))
+        if (eq != std::string_view::npos &&
+            sim_parse_assignment(line.substr(0, eq), line.substr(eq + 1), a, err))
             out.push_back(a);
         else
             errors.push_back(std::string(origin) + ":" + std::to_string(line_no) + ": " + err);
@@ -477,7 +520,9 @@ bool sim_apply(const SimDevice& dev, const SimAssignment& a)
         assert(p.offset + p.bytes.size() <= kRegions[static_cast<int>(a.key->region)].size);
         memcpy(rec.data() + p.offset, p.bytes.data(), p.bytes.size());
     }
-    ok = kRegions[static_cast<int>(a.key->region)].rw(1, dev.cfg, dev.semid, rec.data(), a.index) == 0 && ok;
+    ok = kRegions[static_cast<int>(a.key->region)].rw(1, dev.cfg, dev.semid, rec.data(), a.index) ==
+             0 &&
+         ok;
     return ok;
 }
 

@@ -14,21 +14,21 @@ struct SimKeyDef;
 
 // Bytes to place at `offset` inside the record that a key addresses.
 struct SimPatch {
-    unsigned offset;                  // from the start of the record
-    std::vector<unsigned char> bytes; // in the device's native byte order
+    unsigned offset;                   // from the start of the record
+    std::vector<unsigned char> bytes;  // in the device's native byte order
 };
 
 // One parsed "key = value": which record, and what to change in it.
 struct SimAssignment {
-    const SimKeyDef* key = nullptr; // entry of the key table
-    int index = 0;                  // record number, 0-based, for tabled records
-    std::vector<SimPatch> patches;  // at most a few fields of that record
+    const SimKeyDef* key = nullptr;  // entry of the key table
+    int index = 0;                   // record number, 0-based, for tabled records
+    std::vector<SimPatch> patches;   // at most a few fields of that record
 };
 
 // Parses one key and its value. Returns false with a one-line reason in
 // `err` (naming the key or the value) and leaves `out` unspecified.
-bool sim_parse_assignment(std::string_view key, std::string_view value,
-                          SimAssignment& out, std::string& err);
+bool sim_parse_assignment(std::string_view key, std::string_view value, SimAssignment& out,
+                          std::string& err);
 
 // Parses a whole configuration text ("key = value" lines, '#' comments,
 // blank lines). Returns false when any line is bad; every bad line adds an

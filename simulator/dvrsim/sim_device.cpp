@@ -34,8 +34,10 @@ bool sim_device_create(SimDevice& dev, bool replace, std::string& err)
 {
     dev = SimDevice{nullptr, -1, -1};
     if (any_exists() && !replace) {
-        err = "System V objects with key 1632 already exist: another simulator is running, or one "
-              "ended without cleaning up. Stop it, or start with --replace to remove and recreate them.";
+        err =
+            "System V objects with key 1632 already exist: another simulator is running, or one "
+            "ended without cleaning up. Stop it, or start with --replace to remove and recreate "
+            "them.";
         return false;
     }
     if (replace && !remove_all()) {

@@ -17,7 +17,8 @@ constexpr key_t kSimKey = 1632;
 // Segment size: the whole map (up to the end of the 70-byte model record at
 // 30856), rounded up to a whole number of 4 KiB pages.
 constexpr size_t kSimSegmentSize = 32768;
-static_assert(kSimSegmentSize >= CFG_MODEL_SEGMENT_OFFSET + sizeof(cfg_model), "segment must hold the model record");
+static_assert(kSimSegmentSize >= CFG_MODEL_SEGMENT_OFFSET + sizeof(cfg_model),
+              "segment must hold the model record");
 
 // Creates the zero-filled segment (attached) and the semaphore set
 // (semaphore 0 at 1), but not yet the queue. When any of the three objects

@@ -19,8 +19,8 @@ constexpr long kUpload = 12297, kDhcpSetting = 12298, kDhcpRelease = 12299, kSet
 // A queued message as the device's programs send it: a type and at most 4
 // text bytes, of which the first is the payload.
 struct QueueMessage {
-    long type;               // message type, > 0
-    unsigned char text[4];   // payload byte first
+    long type;              // message type, > 0
+    unsigned char text[4];  // payload byte first
 };
 
 constexpr useconds_t kIdleSleepUs = 2000;
@@ -30,14 +30,22 @@ constexpr useconds_t kIdleSleepUs = 2000;
 const char* sim_message_name(long type)
 {
     switch (type) {
-    case kSearchStart: return "search start";
-    case kSearchRefresh: return "search refresh";
-    case kSearchCancel: return "search cancel";
-    case kUpload: return "upload";
-    case kDhcpSetting: return "DHCP settings request";
-    case kDhcpRelease: return "DHCP release dates request";
-    case kSetTime: return "set clock";
-    default: break;
+        case kSearchStart:
+            return "search start";
+        case kSearchRefresh:
+            return "search refresh";
+        case kSearchCancel:
+            return "search cancel";
+        case kUpload:
+            return "upload";
+        case kDhcpSetting:
+            return "DHCP settings request";
+        case kDhcpRelease:
+            return "DHCP release dates request";
+        case kSetTime:
+            return "set clock";
+        default:
+            break;
     }
     return type >= kDiskMapFirst && type <= kDiskMapLast ? "disk map" : "unknown type";
 }
@@ -50,8 +58,8 @@ int sim_serve(SimDevice& dev, const volatile std::sig_atomic_t& stop, FILE* log)
         if (n >= 0) {
             const unsigned char payload = n > 0 ? m.text[0] : 0;
             const bool answered = sim_sessions_handle(dev, m.type, payload);
-            fprintf(log, "dvrsim: message type %ld (%s) payload %u: %s\n", m.type, sim_message_name(m.type),
-                    payload, answered ? "handled" : "unanswered");
+            fprintf(log, "dvrsim: message type %ld (%s) payload %u: %s\n", m.type,
+                    sim_message_name(m.type), payload, answered ? "handled" : "unanswered");
         } else if (errno != ENOMSG && errno != EINTR) {
             fprintf(log, "dvrsim: cannot read the message queue (%s); stopping\n", strerror(errno));
             return -1;

@@ -29,13 +29,13 @@ uint32_t sim_device_clock(const SimSessionState& st);
 // visit. A slot stamped 0 (claimed, not yet started) is timed from when the
 // watch first saw it so.
 class SlotWatch {
-public:
+  public:
     // True when a slot stamped `stamp` has been idle longer than `limit`.
     bool stale(uint32_t stamp, uint32_t now, uint32_t limit);
     // Forgets the slot's history (it was freed or re-stamped).
     void reset() { unstamped_since_ = 0; }
 
-private:
+  private:
     uint32_t unstamped_since_ = 0;  // wall seconds when first seen unstamped
 };
 

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr int kCols = DA_MAP_COLUMNS;
-constexpr uint32_t kDeepest = 3;                           // level of one-block columns
+constexpr uint32_t kDeepest = 3;                             // level of one-block columns
 constexpr uint32_t kBlocks = kCols * kCols * kCols * kCols;  // 1,679,616
 constexpr uint32_t kBlockSeconds = 10;
 

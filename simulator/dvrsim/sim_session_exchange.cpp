@@ -19,7 +19,8 @@ uint32_t g_upload_event;
 
 data_ul_stat& upload(SimDevice& dev)
 {
-    return *reinterpret_cast<data_ul_stat*>(static_cast<unsigned char*>(dev.cfg) + CFG_UL_STAT_OFFSET);
+    return *reinterpret_cast<data_ul_stat*>(static_cast<unsigned char*>(dev.cfg) +
+                                            CFG_UL_STAT_OFFSET);
 }
 
 cfg_rt_update_data& runtime(SimDevice& dev)
@@ -38,26 +39,26 @@ void answer_upload(const SimSessionState& st, data_ul_stat& u)
 {
     g_upload_event = sim_wall_seconds();
     switch (u.status) {
-    case UL_STATUS_CLAIMED:
-        u.status = st.refuse_uploads ? UL_STATUS_REFUSED : UL_STATUS_ACCEPTED;
-        u.cancel = 0;  // a new upload starts without the last one's cancel
-        u.buf_id = 0;
-        return;
-    case UL_STATUS_ACCEPTED:
-        if (u.cancel != 0) {
-            u.status = UL_STATUS_FREE;
-            return;
-        }
-        if (u.cur_size != 0 && u.buf_id != 0) {
-            u.recv_size += u.cur_size;
-            u.cur_size = 0;
+        case UL_STATUS_CLAIMED:
+            u.status = st.refuse_uploads ? UL_STATUS_REFUSED : UL_STATUS_ACCEPTED;
+            u.cancel = 0;  // a new upload starts without the last one's cancel
             u.buf_id = 0;
-        }
-        if (u.total_size != 0 && u.recv_size >= u.total_size)
-            u.status = UL_STATUS_FREE;
-        return;
-    default:
-        return;
+            return;
+        case UL_STATUS_ACCEPTED:
+            if (u.cancel != 0) {
+                u.status = UL_STATUS_FREE;
+                return;
+            }
+            if (u.cur_size != 0 && u.buf_id != 0) {
+                u.recv_size += u.cur_size;
+                u.cur_size = 0;
+                u.buf_id = 0;
+            }
+            if (u.total_size != 0 && u.recv_size >= u.total_size)
+                u.status = UL_STATUS_FREE;
+            return;
+        default:
+            return;
     }
 }
 
@@ -97,20 +98,20 @@ bool sim_exchange_handle(SimSessionState& st, SimDevice& dev, long type)
     {
         zel_session::SemLock lock(dev.semid);
         switch (type) {
-        case FUP_MSG:
-            answer_upload(st, upload(dev));
-            return true;
-        case RT_MSG_DHCP_SETTING:
-            answer_dhcp_setting(runtime(dev));
-            return true;
-        case RT_MSG_DHCP_RELEASE:
-            answer_dhcp_release(st, runtime(dev));
-            return true;
-        case RT_MSG_SET_TIME:
-            new_clock = runtime(dev).cur_ts;
-            break;
-        default:
-            return false;
+            case FUP_MSG:
+                answer_upload(st, upload(dev));
+                return true;
+            case RT_MSG_DHCP_SETTING:
+                answer_dhcp_setting(runtime(dev));
+                return true;
+            case RT_MSG_DHCP_RELEASE:
+                answer_dhcp_release(st, runtime(dev));
+                return true;
+            case RT_MSG_SET_TIME:
+                new_clock = runtime(dev).cur_ts;
+                break;
+            default:
+                return false;
         }
     }
     set_clock(st, new_clock);

@@ -84,7 +84,8 @@ bool filter_match(const sch_shm& s, const Recording& r)
         char title[24];
         snprintf(title, sizeof title, "Camera %d", r.camera + 1);
         char text[WR_SEARCH_TEXT_MAX + 1] = {};
-        std::memcpy(text, f.fieldtext, f.textlen < WR_SEARCH_TEXT_MAX ? f.textlen : WR_SEARCH_TEXT_MAX);
+        std::memcpy(text, f.fieldtext,
+                    f.textlen < WR_SEARCH_TEXT_MAX ? f.textlen : WR_SEARCH_TEXT_MAX);
         if (std::strstr(title, text) == nullptr)
             return false;
     }

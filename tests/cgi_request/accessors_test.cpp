@@ -9,14 +9,16 @@
 
 namespace {
 
-TEST(Accessors, Integers) {
+TEST(Accessors, Integers)
+{
     const struct {
         const char* query;
         int value;
         cgiFormResultType code;
     } cases[] = {
-        {"n=12abc", 12, cgiFormSuccess}, {"n=+++", 99, cgiFormBadType},    {"n=-", 0, cgiFormSuccess},
-        {"n=", 99, cgiFormEmpty},        {"m=1", 99, cgiFormNotFound},     {"n=.5", 99, cgiFormBadType},
+        {"n=12abc", 12, cgiFormSuccess},   {"n=+++", 99, cgiFormBadType},
+        {"n=-", 0, cgiFormSuccess},        {"n=", 99, cgiFormEmpty},
+        {"m=1", 99, cgiFormNotFound},      {"n=.5", 99, cgiFormBadType},
         {"n=%0A+%2B7", 7, cgiFormSuccess}, {"n=99999999999", INT_MAX, cgiFormSuccess},
     };
     for (const auto& c : cases) {
@@ -27,13 +29,16 @@ TEST(Accessors, Integers) {
     }
 }
 
-TEST(Accessors, BoundedNumbers) {
+TEST(Accessors, BoundedNumbers)
+{
     const struct {
         const char* query;
         int value;
         cgiFormResultType code;
     } cases[] = {
-        {"n=12", 10, cgiFormConstrained}, {"n=-3", 0, cgiFormConstrained}, {"n=10", 10, cgiFormSuccess},
+        {"n=12", 10, cgiFormConstrained},
+        {"n=-3", 0, cgiFormConstrained},
+        {"n=10", 10, cgiFormSuccess},
         {"n=z", 99, cgiFormBadType},
     };
     for (const auto& c : cases) {
@@ -55,7 +60,8 @@ TEST(Accessors, BoundedNumbers) {
     EXPECT_EQ(9.0, d);
 }
 
-TEST(Accessors, SingleChoices) {
+TEST(Accessors, SingleChoices)
+{
     char a[] = "a", b[] = "b", B[] = "B";
     char* choices[] = {a, b, B};
     const struct {
@@ -63,7 +69,9 @@ TEST(Accessors, SingleChoices) {
         int value;
         cgiFormResultType code;
     } cases[] = {
-        {"c=b&c=a", 1, cgiFormSuccess}, {"c=B", 2, cgiFormSuccess}, {"c=A", 9, cgiFormNoSuchChoice},
+        {"c=b&c=a", 1, cgiFormSuccess},
+        {"c=B", 2, cgiFormSuccess},
+        {"c=A", 9, cgiFormNoSuchChoice},
         {"x=a", 9, cgiFormNotFound},
     };
     for (const auto& c : cases) {
@@ -84,7 +92,8 @@ TEST(Accessors, SingleChoices) {
     EXPECT_EQ(tail, trace.substr(trace.size() - tail.size()));
 }
 
-TEST(Accessors, MultipleChoices) {
+TEST(Accessors, MultipleChoices)
+{
     char a[] = "a", b[] = "b", c3[] = "c";
     char* choices[] = {a, b, c3};
     const struct {
@@ -101,23 +110,28 @@ TEST(Accessors, MultipleChoices) {
         loadQuery(c.query);
         std::vector<int> slots(3, 7);
         int invalid = -1;
-        EXPECT_EQ(c.code, cgiFormSelectMultiple("s", choices, 3, slots.data(), &invalid)) << c.query;
+        EXPECT_EQ(c.code, cgiFormSelectMultiple("s", choices, 3, slots.data(), &invalid))
+            << c.query;
         EXPECT_EQ(c.slots, slots) << c.query;
         EXPECT_EQ(c.invalid, invalid) << c.query;
-        EXPECT_EQ(c.code, cgiFormCheckboxMultiple("s", choices, 3, slots.data(), &invalid)) << c.query;
+        EXPECT_EQ(c.code, cgiFormCheckboxMultiple("s", choices, 3, slots.data(), &invalid))
+            << c.query;
     }
     loadQuery("box=");
     EXPECT_EQ(cgiFormSuccess, cgiFormCheckboxSingle("box"));
     EXPECT_EQ(cgiFormNotFound, cgiFormCheckboxSingle("Box"));
 }
 
-std::vector<std::string> strings(char** array) {
+std::vector<std::string> strings(char** array)
+{
     std::vector<std::string> v;
-    for (char** p = array; p && *p; p++) v.push_back(*p);
+    for (char** p = array; p && *p; p++)
+        v.push_back(*p);
     return v;
 }
 
-TEST(Accessors, TextAndLists) {
+TEST(Accessors, TextAndLists)
+{
     loadQuery("b=x%0D%0Ay&a=1&b=2&c=%0D%0Aq");
     char** all = nullptr;
     EXPECT_EQ(cgiFormSuccess, cgiFormStringMultiple("b", &all));
@@ -144,7 +158,8 @@ TEST(Accessors, TextAndLists) {
     cgiStringArrayFree(all);
 }
 
-TEST(Accessors, Uploads) {
+TEST(Accessors, Uploads)
+{
     resetRequest();
     const std::string hello = "hello", empty;
     addEntry("u", "v", 1, "", "", nullptr);
@@ -175,7 +190,9 @@ TEST(Accessors, Uploads) {
         const char* name;
         int size;
         cgiFormResultType code;
-    } sizes[] = {{"f", 5, cgiFormSuccess}, {"m", 3000, cgiFormSuccess}, {"u", 0, cgiFormNotAFile},
+    } sizes[] = {{"f", 5, cgiFormSuccess},
+                 {"m", 3000, cgiFormSuccess},
+                 {"u", 0, cgiFormNotAFile},
                  {"z", 0, cgiFormNotFound}};
     for (const auto& c : sizes) {
         int size = -1;
@@ -188,7 +205,8 @@ TEST(Accessors, Uploads) {
     std::vector<std::string> pieces;
     char buf[2];
     int got = -1;
-    while (cgiFormFileRead(h, buf, sizeof buf, &got) == cgiFormSuccess) pieces.push_back(std::string(buf, got));
+    while (cgiFormFileRead(h, buf, sizeof buf, &got) == cgiFormSuccess)
+        pieces.push_back(std::string(buf, got));
     EXPECT_EQ((std::vector<std::string>{"he", "ll", "o"}), pieces);
     EXPECT_EQ(1, got);  // untouched by the final EOF
     EXPECT_EQ(cgiFormSuccess, cgiFormFileClose(h));
@@ -209,7 +227,8 @@ TEST(Accessors, Uploads) {
     EXPECT_EQ(cgiFormOpenFailed, cgiFormFileClose(nullptr));
 }
 
-TEST(Cookies, Lookup) {
+TEST(Cookies, Lookup)
+{
     const struct {
         const char *header, *name;
         int space;
@@ -238,15 +257,19 @@ TEST(Cookies, Lookup) {
     }
 }
 
-TEST(Cookies, IntegersAndNames) {
-    std::string header = "n=42; s=abc; long=" + std::string(300, '7') + "; x=ab=1; sp =1; flag; b=2; tail";
+TEST(Cookies, IntegersAndNames)
+{
+    std::string header =
+        "n=42; s=abc; long=" + std::string(300, '7') + "; x=ab=1; sp =1; flag; b=2; tail";
     resetRequest();
     cgiCookie = &header[0];
     const struct {
         const char* name;
         int value;
         cgiFormResultType code;
-    } ints[] = {{"n", 42, cgiFormSuccess}, {"s", 0, cgiFormSuccess}, {"long", 5, cgiFormTruncated},
+    } ints[] = {{"n", 42, cgiFormSuccess},
+                {"s", 0, cgiFormSuccess},
+                {"long", 5, cgiFormTruncated},
                 {"zz", 5, cgiFormNotFound}};
     for (const auto& c : ints) {
         int v = -1;
@@ -255,7 +278,8 @@ TEST(Cookies, IntegersAndNames) {
     }
     char** names = nullptr;
     ASSERT_EQ(cgiFormSuccess, cgiCookies(&names));
-    EXPECT_EQ((std::vector<std::string>{"n", "s", "long", "x", "sp ", "flag; b", "tail"}), strings(names));
+    EXPECT_EQ((std::vector<std::string>{"n", "s", "long", "x", "sp ", "flag; b", "tail"}),
+              strings(names));
     cgiStringArrayFree(names);
     cgiCookie = cgiEmptyString;
     ASSERT_EQ(cgiFormSuccess, cgiCookies(&names));
@@ -263,7 +287,8 @@ TEST(Cookies, IntegersAndNames) {
     cgiStringArrayFree(names);
 }
 
-TEST(Headers, Lines) {
+TEST(Headers, Lines)
+{
     const time_t newYear2026 = 1767225600;  // 2026-01-01 00:00:00 UTC
     EXPECT_EQ("Set-Cookie: s=v; domain=; expires=Thu, 01-Jan-2026 01:00:00 GMT; path=/\r\n",
               captureOut([&] { cgiWriteSetCookie(newYear2026 + 3600, "s", "v", "/", ""); }));
@@ -274,23 +299,29 @@ TEST(Headers, Lines) {
     const std::string tail = " GMT; path=/p\r\n";
     EXPECT_EQ(line.size() - tail.size(), line.find(tail));
     EXPECT_EQ("Location: /x?y=1\r\n\r\n", captureOut([] { cgiHeaderLocation("/x?y=1"); }));
-    EXPECT_EQ("Status: 404 Not Found\r\n\r\n", captureOut([] { cgiHeaderStatus(404, "Not Found"); }));
-    EXPECT_EQ("Content-type: text/html\r\n\r\n", captureOut([] { cgiHeaderContentType("text/html"); }));
+    EXPECT_EQ("Status: 404 Not Found\r\n\r\n",
+              captureOut([] { cgiHeaderStatus(404, "Not Found"); }));
+    EXPECT_EQ("Content-type: text/html\r\n\r\n",
+              captureOut([] { cgiHeaderContentType("text/html"); }));
 }
 
-TEST(Escaping, HtmlAndValue) {
+TEST(Escaping, HtmlAndValue)
+{
     const std::string data("a\"<&>'b\0<", 9);
     const struct {
         cgiFormResultType (*escapeData)(const char*, int);
         cgiFormResultType (*escapeText)(const char*);
         std::string all, text;
     } cases[] = {
-        {cgiHtmlEscapeData, cgiHtmlEscape, std::string("a\"&lt;&amp;&gt;'b\0&lt;", 22), "a\"&lt;&amp;&gt;'b"},
+        {cgiHtmlEscapeData, cgiHtmlEscape, std::string("a\"&lt;&amp;&gt;'b\0&lt;", 22),
+         "a\"&lt;&amp;&gt;'b"},
         {cgiValueEscapeData, cgiValueEscape, std::string("a&#34;<&>'b\0<", 13), "a&#34;<&>'b"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.all, captureOut([&] { EXPECT_EQ(cgiFormSuccess, c.escapeData(data.data(), 9)); }));
-        EXPECT_EQ(c.text, captureOut([&] { EXPECT_EQ(cgiFormSuccess, c.escapeText(data.c_str())); }));
+        EXPECT_EQ(c.all,
+                  captureOut([&] { EXPECT_EQ(cgiFormSuccess, c.escapeData(data.data(), 9)); }));
+        EXPECT_EQ(c.text,
+                  captureOut([&] { EXPECT_EQ(cgiFormSuccess, c.escapeText(data.c_str())); }));
         FILE* saved = cgiOut;
         cgiOut = fopen("/dev/null", "r");  // every write fails
         EXPECT_EQ(cgiFormIO, c.escapeData(data.data(), 9));

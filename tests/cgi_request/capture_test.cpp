@@ -12,19 +12,25 @@ namespace {
 
 const char kCapture[] = "/var/www/capture.env";
 
-std::string be32(uint32_t v) {
-    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)};
+std::string be32(uint32_t v)
+{
+    return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+            static_cast<char>(v)};
 }
-std::string str(const std::string& s) { return be32(static_cast<uint32_t>(s.size())) + s; }
+std::string str(const std::string& s)
+{
+    return be32(static_cast<uint32_t>(s.size())) + s;
+}
 
-
-void writeBytes(const char* path, const std::string& bytes) {
+void writeBytes(const char* path, const std::string& bytes)
+{
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
 // Request variables "v0".."v19" (their storage outlives the test).
 std::string g_values[kCgiRequestVariableCount];
-void setVariables() {
+void setVariables()
+{
     for (int i = 0; i < kCgiRequestVariableCount; i++) {
         g_values[i] = "v" + std::to_string(i);
         *cgiRequestVariables[i].var = &g_values[i][0];
@@ -32,32 +38,37 @@ void setVariables() {
 }
 
 // The capture prefix for setVariables() and a content length.
-std::string header(int contentLength) {
+std::string header(int contentLength)
+{
     std::string s = str("ENVC2.0");
-    for (int i = 0; i < kCgiRequestVariableCount; i++) s += str("v" + std::to_string(i));
+    for (int i = 0; i < kCgiRequestVariableCount; i++)
+        s += str("v" + std::to_string(i));
     return s + be32(static_cast<uint32_t>(contentLength));
 }
 
 class Capture : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!getenv("ZEL_IN_NS")) GTEST_SKIP() << "needs the namespace runner";
+  protected:
+    void SetUp() override
+    {
+        if (!getenv("ZEL_IN_NS"))
+            GTEST_SKIP() << "needs the namespace runner";
         resetRequest();
         setVariables();
     }
     void TearDown() override { resetRequest(); }
 };
 
-TEST_F(Capture, ExactBytes) {
+TEST_F(Capture, ExactBytes)
+{
     cgiContentLength = 300;
     const std::string hello = "hello", empty;
     addEntry("a", "1", 1, "", "", nullptr);
     addEntry("f", "", 5, "x.txt", "text/plain", &hello);
     addEntry("m", "", 3000, "up.bin", "", &empty);  // multipart part: held 0 bytes, recorded as 0
     ASSERT_EQ(cgiEnvironmentSuccess, cgiWriteEnvironment(kCapture));
-    EXPECT_EQ(header(300) + str("a") + str("1") + str("") + str("") + be32(1) + be32(0) + str("f") + str("") +
-                  str("x.txt") + str("text/plain") + be32(5) + be32(1) + "hello" + str("m") + str("") +
-                  str("up.bin") + str("") + be32(0) + be32(1),
+    EXPECT_EQ(header(300) + str("a") + str("1") + str("") + str("") + be32(1) + be32(0) + str("f") +
+                  str("") + str("x.txt") + str("text/plain") + be32(5) + be32(1) + "hello" +
+                  str("m") + str("") + str("up.bin") + str("") + be32(0) + be32(1),
               testproc::readFile(kCapture));
     EXPECT_EQ(std::string("\0\0\0\7ENVC2.0", 11), testproc::readFile(kCapture).substr(0, 11));
     resetRequest();
@@ -67,9 +78,11 @@ TEST_F(Capture, ExactBytes) {
     EXPECT_EQ(header(-2), testproc::readFile(kCapture));
 }
 
-TEST_F(Capture, RoundTrip) {
+TEST_F(Capture, RoundTrip)
+{
     std::string big(3000, '\0');
-    for (size_t i = 0; i < big.size(); i++) big[i] = static_cast<char>(i * 7);
+    for (size_t i = 0; i < big.size(); i++)
+        big[i] = static_cast<char>(i * 7);
     const std::string small = "second";
     addEntry("f", "", 3000, "a.bin", "application/x", &big);
     addEntry("u", "line\nx", 6, "", "", nullptr);
@@ -90,7 +103,8 @@ TEST_F(Capture, RoundTrip) {
     ASSERT_EQ(cgiFormSuccess, cgiFormFileOpen("f", &h));
     std::string back;
     char buf[1024];
-    for (int got = 0; cgiFormFileRead(h, buf, sizeof buf, &got) == cgiFormSuccess;) back.append(buf, got);
+    for (int got = 0; cgiFormFileRead(h, buf, sizeof buf, &got) == cgiFormSuccess;)
+        back.append(buf, got);
     cgiFormFileClose(h);
     EXPECT_EQ(big, back);
     cgiFormEntry* second = cgiFormEntryFindNext();
@@ -108,7 +122,8 @@ TEST_F(Capture, RoundTrip) {
     EXPECT_EQ(0, cgiRestored);
 }
 
-TEST_F(Capture, EveryCutPoint) {
+TEST_F(Capture, EveryCutPoint)
+{
     addEntry("a", "1", 1, "", "", nullptr);
     const std::string contents = "xyz";
     addEntry("f", "", 3, "n", "t", &contents);
@@ -134,14 +149,16 @@ TEST_F(Capture, EveryCutPoint) {
         writeBytes(kCapture, full.substr(0, cut));
         ASSERT_EQ(expected, cgiReadEnvironment(kCapture)) << "cut " << cut << " of " << full.size();
         size_t n = 0;
-        for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) n++;
+        for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
+            n++;
         EXPECT_EQ(entries, n) << cut;
         cgiFreeResources();
         EXPECT_EQ(before, testproc::tmpFiles().size()) << cut;
     }
 }
 
-TEST_F(Capture, WrongVersionAndOtherFailures) {
+TEST_F(Capture, WrongVersionAndOtherFailures)
+{
     addEntry("keep", "1", 1, "", "", nullptr);
     const char* versions[] = {"ENVC2.1", "ENVC2.0 "};
     for (const char* v : versions) {
@@ -157,13 +174,15 @@ TEST_F(Capture, WrongVersionAndOtherFailures) {
 
     // A failed restore keeps the variables it had read.
     writeBytes(kCapture, header(0).substr(0, header(0).size() - 10));
-    for (int i = 0; i < kCgiRequestVariableCount; i++) *cgiRequestVariables[i].var = cgiEmptyString;
+    for (int i = 0; i < kCgiRequestVariableCount; i++)
+        *cgiRequestVariables[i].var = cgiEmptyString;
     EXPECT_EQ(cgiEnvironmentIO, cgiReadEnvironment(kCapture));
     EXPECT_STREQ("v0", cgiServerSoftware);
     EXPECT_STREQ("", cgiCookie);
 }
 
-TEST_F(Capture, WriteFailuresDeleteThePartialFile) {
+TEST_F(Capture, WriteFailuresDeleteThePartialFile)
+{
     EXPECT_EQ(cgiEnvironmentIO, cgiWriteEnvironment("/var/www/no/such/dir/x"));
     ASSERT_EQ(0, system("mkdir -p /var/www/tiny && mount -t tmpfs -o size=8k tiny /var/www/tiny"));
     const std::string big(64 * 1024, 'b');

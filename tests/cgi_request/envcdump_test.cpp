@@ -12,14 +12,17 @@ namespace {
 const char kCapture[] = "/var/www/dump.env";
 
 // Runs the tool on path; returns its stdout and stores its exit status.
-std::string dump(const char* path, int* status) {
+std::string dump(const char* path, int* status)
+{
     const testproc::Outcome o = testproc::run({{ENVCDUMP, path}});
     *status = o.status;
     return o.out;
 }
 
-TEST(Envcdump, PrintsVariablesAndEntries) {
-    if (!getenv("ZEL_IN_NS")) GTEST_SKIP() << "needs the namespace runner";
+TEST(Envcdump, PrintsVariablesAndEntries)
+{
+    if (!getenv("ZEL_IN_NS"))
+        GTEST_SKIP() << "needs the namespace runner";
     char user[] = "bob", ua[] = "ag\"ent\x01";
     cgiRemoteUser = user;
     cgiUserAgent = ua;
@@ -29,9 +32,10 @@ TEST(Envcdump, PrintsVariablesAndEntries) {
     FILE* f = fopen(tfile, "wb");
     fputs("12345", f);
     fclose(f);
-    cgiAppendEntry(cgiAdoptEntry(cgiStrDup("a"), cgiStrDup("1"), 1, cgiStrDup(""), cgiStrDup(""), cgiStrDup("")));
-    cgiAppendEntry(cgiAdoptEntry(cgiStrDup("up"), cgiStrDup(""), 5, cgiStrDup("x.png"), cgiStrDup("image/png"),
-                                 cgiStrDup(tfile)));
+    cgiAppendEntry(cgiAdoptEntry(cgiStrDup("a"), cgiStrDup("1"), 1, cgiStrDup(""), cgiStrDup(""),
+                                 cgiStrDup("")));
+    cgiAppendEntry(cgiAdoptEntry(cgiStrDup("up"), cgiStrDup(""), 5, cgiStrDup("x.png"),
+                                 cgiStrDup("image/png"), cgiStrDup(tfile)));
     ASSERT_EQ(cgiEnvironmentSuccess, cgiWriteEnvironment(kCapture));
     cgiFreeResources();
 
@@ -45,10 +49,12 @@ TEST(Envcdump, PrintsVariablesAndEntries) {
         "CONTENT_TYPE: \"\"\n",
         "CONTENT_LENGTH: 42\n",
         "[1] name \"a\" value \"1\" valueLength 1 no contents\n",
-        "[2] name \"up\" value \"\" valueLength 5 file \"x.png\" type \"image/png\" contents 5 bytes\n",
+        "[2] name \"up\" value \"\" valueLength 5 file \"x.png\" type \"image/png\" contents 5 "
+        "bytes\n",
         "entries: 2\n",
     };
-    for (const char* l : lines) EXPECT_NE(std::string::npos, out.find(l)) << l << " in\n" << out;
+    for (const char* l : lines)
+        EXPECT_NE(std::string::npos, out.find(l)) << l << " in\n" << out;
 
     truncate(kCapture, 30);
     EXPECT_EQ("", dump(kCapture, &status));

@@ -13,7 +13,8 @@
 std::vector<HookCall> g_hookCalls;
 int g_hookRefuseAt;
 
-int cgiOnRecvFormFile(char* pbuffer, int len, int end) {
+int cgiOnRecvFormFile(char* pbuffer, int len, int end)
+{
     EXPECT_TRUE(len >= 1 && len <= 1024) << len;
     g_hookCalls.push_back({std::string(pbuffer, len), end});
     return static_cast<int>(g_hookCalls.size()) == g_hookRefuseAt ? -1 : 0;
@@ -22,7 +23,8 @@ int cgiOnRecvFormFile(char* pbuffer, int len, int end) {
 namespace {
 
 // Decodes body as a whole request (length = its size unless given).
-cgiParseResultType decode(const std::string& body, const char* boundary = "XyZ", int length = -1) {
+cgiParseResultType decode(const std::string& body, const char* boundary = "XyZ", int length = -1)
+{
     resetRequest();
     cgiIn = streamOf(body);
     cgiContentLength = length < 0 ? static_cast<int>(body.size()) : length;
@@ -32,12 +34,14 @@ cgiParseResultType decode(const std::string& body, const char* boundary = "XyZ",
     return r;
 }
 
-std::string part(const std::string& headers, const std::string& body) {
+std::string part(const std::string& headers, const std::string& body)
+{
     return "--XyZ\r\n" + headers + "\r\n\r\n" + body + "\r\n";
 }
 
 // The entries as "name|file|type|length|hasTempFile" lines.
-std::string entryList() {
+std::string entryList()
+{
     std::string s;
     for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
         s += std::string(e->attr) + "|" + e->fileName + "|" + e->contentType + "|" +
@@ -45,25 +49,32 @@ std::string entryList() {
     return s;
 }
 
-std::vector<HookCall> chunksOf(const std::string& body) {
+std::vector<HookCall> chunksOf(const std::string& body)
+{
     std::vector<HookCall> v;
-    for (size_t i = 0; i + 1024 <= body.size(); i += 1024) v.push_back({body.substr(i, 1024), 0});
-    if (body.size() % 1024) v.push_back({body.substr(body.size() / 1024 * 1024), 1});
+    for (size_t i = 0; i + 1024 <= body.size(); i += 1024)
+        v.push_back({body.substr(i, 1024), 0});
+    if (body.size() % 1024)
+        v.push_back({body.substr(body.size() / 1024 * 1024), 1});
     return v;
 }
 
 // Full 1024-byte chunks with the end flag clear, then the rest (if any) with it set.
-TEST(Multipart, ChunkingAtKilobyteBoundaries) {
+TEST(Multipart, ChunkingAtKilobyteBoundaries)
+{
     for (size_t size : {0, 1023, 1024, 1025, 2048}) {
         std::string body(size, 'b');
-        for (size_t i = 0; i < size; i++) body[i] = static_cast<char>('a' + i % 23);
-        ASSERT_EQ(cgiParseSuccess, decode(part("Content-Disposition: form-data; name=\"f\"", body) + "--XyZ--"));
+        for (size_t i = 0; i < size; i++)
+            body[i] = static_cast<char>('a' + i % 23);
+        ASSERT_EQ(cgiParseSuccess,
+                  decode(part("Content-Disposition: form-data; name=\"f\"", body) + "--XyZ--"));
         EXPECT_EQ(chunksOf(body), g_hookCalls) << size;
         EXPECT_EQ("f|||" + std::to_string(size) + "|-\n", entryList());
     }
 }
 
-TEST(Multipart, DelimiterAcrossReadWindows) {
+TEST(Multipart, DelimiterAcrossReadWindows)
+{
     // The search reads the body in windows; put a near miss and then the
     // delimiter across the first window edge, each cut there at every byte.
     const std::string head = part("Content-Disposition: form-data; name=\"f\"", "");
@@ -80,11 +91,12 @@ TEST(Multipart, DelimiterAcrossReadWindows) {
 // ---- Byte-by-byte model of the body read, as the decoder is defined ----
 
 struct ModelStream {
-    std::string in;        // bytes the client sent
-    size_t limit;          // the content length
-    size_t taken = 0;      // bytes taken from in
-    std::string queue;     // bytes returned, read before new input
-    int get() {
+    std::string in;     // bytes the client sent
+    size_t limit;       // the content length
+    size_t taken = 0;   // bytes taken from in
+    std::string queue;  // bytes returned, read before new input
+    int get()
+    {
         if (!queue.empty()) {
             unsigned char c = queue[0];
             queue.erase(0, 1);
@@ -92,9 +104,11 @@ struct ModelStream {
         }
         return taken < limit && taken < in.size() ? static_cast<unsigned char>(in[taken++]) : -1;
     }
-    std::string rest() {
+    std::string rest()
+    {
         std::string s;
-        for (int c; (c = get()) >= 0;) s += static_cast<char>(c);
+        for (int c; (c = get()) >= 0;)
+            s += static_cast<char>(c);
         return s;
     }
 };
@@ -105,7 +119,8 @@ struct ModelResult {
     std::vector<HookCall> calls;
 };
 
-ModelResult modelAfterNextBoundary(ModelStream& s, const std::string& pattern, int refuseAt) {
+ModelResult modelAfterNextBoundary(ModelStream& s, const std::string& pattern, int refuseAt)
+{
     ModelResult r{false, 0, {}};
     std::string buf;
     int total = 0;
@@ -117,27 +132,35 @@ ModelResult modelAfterNextBoundary(ModelStream& s, const std::string& pattern, i
     size_t b = 0;
     for (;;) {
         int c = s.get();
-        if (c < 0) return r;
+        if (c < 0)
+            return r;
         if (c == static_cast<unsigned char>(pattern[b])) {
-            if (++b == pattern.size()) break;
+            if (++b == pattern.size())
+                break;
             continue;
         }
         buf += b ? pattern[0] : static_cast<char>(c);
         total++;
-        if (b) s.queue += pattern.substr(1, b - 1) + static_cast<char>(c);
+        if (b)
+            s.queue += pattern.substr(1, b - 1) + static_cast<char>(c);
         b = 0;
-        if (buf.size() == 1024 && !deliver(0)) return r;
+        if (buf.size() == 1024 && !deliver(0))
+            return r;
     }
-    if (!buf.empty() && !deliver(1)) return r;
+    if (!buf.empty() && !deliver(1))
+        return r;
     int c1 = s.get(), c2 = s.get();
-    if (c1 < 0 || c2 < 0) return r;
-    if (c1 == '-') s.queue += std::string{static_cast<char>(c1), static_cast<char>(c2)};
+    if (c1 < 0 || c2 < 0)
+        return r;
+    if (c1 == '-')
+        s.queue += std::string{static_cast<char>(c1), static_cast<char>(c2)};
     r.ok = true;
     r.bodyLength = total;
     return r;
 }
 
-TEST(Multipart, DelimiterSearchMatchesByteByByteModel) {
+TEST(Multipart, DelimiterSearchMatchesByteByByteModel)
+{
     std::mt19937 rng(1234);
     const char* boundaries[] = {"ab", "-a-b", "a-", "", "aab", "-", "b--a"};
     const char alphabet[] = "\r\n-ab";
@@ -146,7 +169,8 @@ TEST(Multipart, DelimiterSearchMatchesByteByByteModel) {
         int first = rng() % 2;
         size_t n = iter < 29950 ? rng() % 40 : 1024 + rng() % 140000;
         std::string in(n, 'a');
-        for (char& c : in) c = alphabet[rng() % 5];
+        for (char& c : in)
+            c = alphabet[rng() % 5];
         if (rng() % 2 && n > 0) {
             std::string delim = (first ? "--" : "\r\n--") + std::string(boundary);
             in.insert(rng() % n, delim);
@@ -155,8 +179,8 @@ TEST(Multipart, DelimiterSearchMatchesByteByByteModel) {
         int refuseAt = rng() % 3 ? 0 : 1 + rng() % 3;
 
         ModelStream model{in, limit, 0, ""};
-        ModelResult expected =
-            modelAfterNextBoundary(model, (first ? "--" : "\r\n--") + std::string(boundary), refuseAt);
+        ModelResult expected = modelAfterNextBoundary(
+            model, (first ? "--" : "\r\n--") + std::string(boundary), refuseAt);
 
         resetRequest();
         g_hookRefuseAt = refuseAt;
@@ -171,10 +195,12 @@ TEST(Multipart, DelimiterSearchMatchesByteByByteModel) {
         ASSERT_EQ(expected.calls, g_hookCalls) << iter;
         ASSERT_EQ(expected.bodyLength, bodyLength) << iter;
         if (expected.ok) {
-            ASSERT_EQ(static_cast<long long>(model.taken - model.queue.size()), mpOffset(&m)) << iter;
+            ASSERT_EQ(static_cast<long long>(model.taken - model.queue.size()), mpOffset(&m))
+                << iter;
             std::string rest;
             char c;
-            while (mpRead(&m, &c, 1) == 1) rest += c;
+            while (mpRead(&m, &c, 1) == 1)
+                rest += c;
             ASSERT_EQ(model.rest(), rest) << iter;
         }
         fclose(cgiIn);
@@ -183,7 +209,8 @@ TEST(Multipart, DelimiterSearchMatchesByteByByteModel) {
 
 // ---- Part header lines and values ----
 
-TEST(Multipart, HeaderLines) {
+TEST(Multipart, HeaderLines)
+{
     const struct {
         const char* input;
         int result;
@@ -214,7 +241,8 @@ TEST(Multipart, HeaderLines) {
     }
 }
 
-TEST(Multipart, HeaderValues) {
+TEST(Multipart, HeaderValues)
+{
     const struct {
         const char* input;
         const char *main, *name, *filename;
@@ -242,7 +270,8 @@ TEST(Multipart, HeaderValues) {
     EXPECT_STREQ("text/", type);
 }
 
-TEST(Multipart, PartsToEntries) {
+TEST(Multipart, PartsToEntries)
+{
     const std::string cd = "Content-Disposition: ";
     const struct {
         const char* what;
@@ -252,19 +281,28 @@ TEST(Multipart, PartsToEntries) {
     } cases[] = {
         {"empty form", "--XyZ--", cgiParseSuccess, ""},
         {"no delimiter", "just text", cgiParseSuccess, ""},
-        {"mixed case headers", part("CONTENT-DISPOSITION: Form-Data; NAME=\"n\"; FILENAME=\"f\"\r\ncontent-type: "
-                                    "text/plain; charset=x", "abc") + "--XyZ--",
+        {"mixed case headers",
+         part("CONTENT-DISPOSITION: Form-Data; NAME=\"n\"; FILENAME=\"f\"\r\ncontent-type: "
+              "text/plain; charset=x",
+              "abc") +
+             "--XyZ--",
          cgiParseSuccess, "n|f|text/plain|3|T\n"},
-        {"later header wins", part(cd + "form-data; name=\"a\"; filename=\"f\"\r\n" + cd + "form-data; name=\"b\"",
-                                   "z") + "--XyZ--",
+        {"later header wins",
+         part(cd + "form-data; name=\"a\"; filename=\"f\"\r\n" + cd + "form-data; name=\"b\"",
+              "z") +
+             "--XyZ--",
          cgiParseSuccess, "b|||1|-\n"},
-        {"value on next line", "--XyZ\r\n" + cd + "\r\n\r\nform-data; name=\"v\"\r\nX-A: 1\r\n\r\nbody\r\n--XyZ--",
+        {"value on next line",
+         "--XyZ\r\n" + cd + "\r\n\r\nform-data; name=\"v\"\r\nX-A: 1\r\n\r\nbody\r\n--XyZ--",
          cgiParseSuccess, "v|||4|-\n"},
-        {"epilogue", part(cd + "form-data; name=\"e\"", "1") + "--XyZ--\r\nmore\r\n--XyZ\r\n", cgiParseSuccess,
-         "e|||1|-\n"},
-        {"body cut", part(cd + "form-data; name=\"a\"", "1") + "--XyZ\r\n" + cd + "form-data; name=\"c\"\r\n\r\nab",
+        {"epilogue", part(cd + "form-data; name=\"e\"", "1") + "--XyZ--\r\nmore\r\n--XyZ\r\n",
+         cgiParseSuccess, "e|||1|-\n"},
+        {"body cut",
+         part(cd + "form-data; name=\"a\"", "1") + "--XyZ\r\n" + cd +
+             "form-data; name=\"c\"\r\n\r\nab",
          cgiParseIO, "a|||1|-\n"},
-        {"one byte after delimiter", "--XyZ\r\n" + cd + "form-data; name=\"a\"\r\n\r\n1\r\n--XyZ-", cgiParseIO, ""},
+        {"one byte after delimiter", "--XyZ\r\n" + cd + "form-data; name=\"a\"\r\n\r\n1\r\n--XyZ-",
+         cgiParseIO, ""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.result, decode(c.body)) << c.what;
@@ -275,8 +313,10 @@ TEST(Multipart, PartsToEntries) {
     EXPECT_TRUE(g_hookCalls.empty());
 }
 
-TEST(Multipart, RefusedChunkFailsAndRemovesTheTemporaryFile) {
-    const std::string body = part("Content-Disposition: form-data; name=\"f\"; filename=\"x\"", std::string(3000, 'x'));
+TEST(Multipart, RefusedChunkFailsAndRemovesTheTemporaryFile)
+{
+    const std::string body =
+        part("Content-Disposition: form-data; name=\"f\"; filename=\"x\"", std::string(3000, 'x'));
     for (int refuse = 1; refuse <= 3; refuse++) {
         resetRequest();
         g_hookRefuseAt = refuse;
@@ -292,9 +332,11 @@ TEST(Multipart, RefusedChunkFailsAndRemovesTheTemporaryFile) {
 
 // No descriptor left for a file part's temporary file: the request fails,
 // the text part's entry stays for the end of the request to release.
-TEST(Multipart, TemporaryFileNotMade) {
-    const std::string body = part("Content-Disposition: form-data; name=\"t\"", "1") +
-                             part("Content-Disposition: form-data; name=\"f\"; filename=\"x\"", "abc") + "--XyZ--";
+TEST(Multipart, TemporaryFileNotMade)
+{
+    const std::string body =
+        part("Content-Disposition: form-data; name=\"t\"", "1") +
+        part("Content-Disposition: form-data; name=\"f\"; filename=\"x\"", "abc") + "--XyZ--";
     resetRequest();
     cgiIn = streamOf(body);
     cgiContentLength = static_cast<int>(body.size());

@@ -18,11 +18,12 @@ struct HookCall {
     int end;
     bool operator==(const HookCall& o) const { return data == o.data && end == o.end; }
 };
-extern std::vector<HookCall> g_hookCalls; // every call since resetRequest
-extern int g_hookRefuseAt;                // 1-based call that returns -1; 0: none
+extern std::vector<HookCall> g_hookCalls;  // every call since resetRequest
+extern int g_hookRefuseAt;                 // 1-based call that returns -1; 0: none
 
 // Releases everything of the previous test and starts an empty request.
-inline void resetRequest() {
+inline void resetRequest()
+{
     cgiFreeResources();
     cgiSetupConstants();
     g_hookCalls.clear();
@@ -31,14 +32,16 @@ inline void resetRequest() {
 }
 
 // A fresh request whose entries are the fields of query.
-inline void loadQuery(const std::string& query) {
+inline void loadQuery(const std::string& query)
+{
     resetRequest();
     ASSERT_EQ(cgiParseSuccess, cgiParseFormInput(query.data(), static_cast<int>(query.size())));
 }
 
 // Appends an entry; with contents it owns a temporary file holding them.
 inline void addEntry(const char* attr, const char* value, int valueLength, const char* fileName,
-                     const char* contentType, const std::string* contents) {
+                     const char* contentType, const std::string* contents)
+{
     char tfile[1024] = "";
     if (contents) {
         ASSERT_EQ(cgiParseSuccess, getTempFileName(tfile));
@@ -46,12 +49,13 @@ inline void addEntry(const char* attr, const char* value, int valueLength, const
         fwrite(contents->data(), 1, contents->size(), f);
         fclose(f);
     }
-    cgiAppendEntry(cgiAdoptEntry(cgiStrDup(attr), cgiStrDup(value), valueLength, cgiStrDup(fileName),
-                                 cgiStrDup(contentType), cgiStrDup(tfile)));
+    cgiAppendEntry(cgiAdoptEntry(cgiStrDup(attr), cgiStrDup(value), valueLength,
+                                 cgiStrDup(fileName), cgiStrDup(contentType), cgiStrDup(tfile)));
 }
 
 // A stdio stream reading bytes (tmpfile: works for empty and binary data).
-inline FILE* streamOf(const std::string& bytes) {
+inline FILE* streamOf(const std::string& bytes)
+{
     FILE* f = tmpfile();
     fwrite(bytes.data(), 1, bytes.size(), f);
     rewind(f);
@@ -60,7 +64,8 @@ inline FILE* streamOf(const std::string& bytes) {
 
 // Runs f with cgiOut going to memory; returns what was written.
 template <typename F>
-std::string captureOut(F f) {
+std::string captureOut(F f)
+{
     char* buf = nullptr;
     size_t len = 0;
     FILE* mem = open_memstream(&buf, &len);

@@ -11,7 +11,8 @@ struct Field {
     int valueLength;
 };
 
-std::vector<Field> entries() {
+std::vector<Field> entries()
+{
     std::vector<Field> out;
     for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) {
         EXPECT_STREQ("", e->fileName);
@@ -21,11 +22,13 @@ std::vector<Field> entries() {
     return out;
 }
 
-bool operator==(const Field& a, const Field& b) {
+bool operator==(const Field& a, const Field& b)
+{
     return a.attr == b.attr && a.value == b.value && a.valueLength == b.valueLength;
 }
 
-TEST(UrlEncoded, FieldsNamesValuesAndEscapes) {
+TEST(UrlEncoded, FieldsNamesValuesAndEscapes)
+{
     const struct {
         const char* query;
         std::vector<Field> expected;
@@ -48,7 +51,8 @@ TEST(UrlEncoded, FieldsNamesValuesAndEscapes) {
     }
 }
 
-TEST(UrlEncoded, CopyRule) {
+TEST(UrlEncoded, CopyRule)
+{
     const struct {
         const char* value;
         int max, newlines;
@@ -79,7 +83,8 @@ TEST(UrlEncoded, CopyRule) {
     EXPECT_STREQ("", buf);
 }
 
-TEST(UrlEncoded, FindFollowsNamesExactly) {
+TEST(UrlEncoded, FindFollowsNamesExactly)
+{
     loadQuery("a=1&A=2&a=3&b=4");
     ASSERT_STREQ("1", cgiFormEntryFindFirst("a")->value);
     EXPECT_STREQ("3", cgiFormEntryFindNext()->value);
@@ -87,9 +92,10 @@ TEST(UrlEncoded, FindFollowsNamesExactly) {
     EXPECT_STREQ("2", cgiFormEntryFindFirst("A")->value);
 }
 
-TEST(RequestCore, ContentTypeSplit) {
+TEST(RequestCore, ContentTypeSplit)
+{
     const struct {
-        const char* contentType, *type, *boundary;
+        const char *contentType, *type, *boundary;
     } cases[] = {
         {"multipart/form-data; boundary=XyZ", "multipart/form-data", "XyZ"},
         {"Multipart/Form-Data; BOUNDARY=q", "Multipart/Form-Data", "q"},
@@ -107,9 +113,10 @@ TEST(RequestCore, ContentTypeSplit) {
     }
 }
 
-TEST(RequestCore, CaseInsensitiveCompare) {
+TEST(RequestCore, CaseInsensitiveCompare)
+{
     const struct {
-        const char* s1, *s2;
+        const char *s1, *s2;
         int eq, begins;
     } cases[] = {
         {"Post", "pOsT", 1, 1}, {"post", "pos", 0, 1}, {"pos", "post", 0, 0},
@@ -121,15 +128,18 @@ TEST(RequestCore, CaseInsensitiveCompare) {
     }
 }
 
-TEST(RequestCore, BodyReadFailures) {
+TEST(RequestCore, BodyReadFailures)
+{
     const struct {
         int length;
         const char* body;
         cgiParseResultType result;
         size_t entries;
     } cases[] = {
-        {0, "a=1", cgiParseSuccess, 0}, {4, "a=1", cgiParseIO, 0},
-        {-1, "a=1", cgiParseMemory, 0}, {INT_MAX, "a=1", cgiParseIO, 0},
+        {0, "a=1", cgiParseSuccess, 0},
+        {4, "a=1", cgiParseIO, 0},
+        {-1, "a=1", cgiParseMemory, 0},
+        {INT_MAX, "a=1", cgiParseIO, 0},
     };
     for (const auto& c : cases) {
         resetRequest();

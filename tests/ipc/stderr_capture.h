@@ -9,20 +9,23 @@
 #include <string>
 
 template <typename Fn>
-std::string capture_stderr(Fn&& fn) {
-  std::fflush(stderr);
-  FILE* sink = std::tmpfile();
-  const int saved = dup(2);
-  if (sink == nullptr || saved < 0 || dup2(fileno(sink), 2) < 0) return "<capture failed>";
-  fn();
-  std::fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  std::string out;
-  std::rewind(sink);
-  for (int c; (c = std::fgetc(sink)) != EOF;) out.push_back(static_cast<char>(c));
-  std::fclose(sink);
-  return out;
+std::string capture_stderr(Fn&& fn)
+{
+    std::fflush(stderr);
+    FILE* sink = std::tmpfile();
+    const int saved = dup(2);
+    if (sink == nullptr || saved < 0 || dup2(fileno(sink), 2) < 0)
+        return "<capture failed>";
+    fn();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string out;
+    std::rewind(sink);
+    for (int c; (c = std::fgetc(sink)) != EOF;)
+        out.push_back(static_cast<char>(c));
+    std::fclose(sink);
+    return out;
 }
 
 #endif

@@ -7,11 +7,12 @@ namespace session_test {
 namespace {
 
 class DiskMapTest : public SessionTest {
-protected:
+  protected:
     // A service that answers every request at once and records in the slot
     // what it saw: the type in access_ts, the slot's target_pos and level on
     // arrival in the first two time stamps.
-    void start_answering_service() {
+    void start_answering_service()
+    {
         start_service([this](const Msg& m) {
             zel_session::SemLock lock(semid);
             da_shm* s = da_slot(m.payload);
@@ -24,11 +25,13 @@ protected:
     da_shm local{};
 };
 
-TEST_F(DiskMapTest, MessageTypeOfEachRequest) {
+TEST_F(DiskMapTest, MessageTypeOfEachRequest)
+{
     const struct {
         int op, zoom;
         long type;
-    } cases[] = {{0, 0, 768}, {1, 5, 769}, {2, 0, 770}, {3, 0, 771}, {0, 1, 771}, {0, 7, 777}, {-1, 0, 767}};
+    } cases[] = {{0, 0, 768}, {1, 5, 769}, {2, 0, 770}, {3, 0, 771},
+                 {0, 1, 771}, {0, 7, 777}, {-1, 0, 767}};
     start_answering_service();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
@@ -38,7 +41,8 @@ TEST_F(DiskMapTest, MessageTypeOfEachRequest) {
     }
 }
 
-TEST_F(DiskMapTest, FirstRequestClaimsLowestFreeSlotAndTakesItsId) {
+TEST_F(DiskMapTest, FirstRequestClaimsLowestFreeSlotAndTakesItsId)
+{
     da_slot(0)->conn_id = 77;
     da_slot(1)->da_map.level = 12;  // a claimed slot keeps its content
     da_slot(1)->da_map.target_pos = 3;
@@ -52,7 +56,8 @@ TEST_F(DiskMapTest, FirstRequestClaimsLowestFreeSlotAndTakesItsId) {
     EXPECT_EQ(da_slot(1)->da_op_started + da_slot(1)->da_op_done, 0);
 }
 
-TEST_F(DiskMapTest, FoundSlotGetsZoomTargetAndClampedLevel) {
+TEST_F(DiskMapTest, FoundSlotGetsZoomTargetAndClampedLevel)
+{
     const struct {
         int zoom;
         uint8_t level, target_seen, level_seen;
@@ -70,7 +75,8 @@ TEST_F(DiskMapTest, FoundSlotGetsZoomTargetAndClampedLevel) {
     }
 }
 
-TEST_F(DiskMapTest, FullTableSendsNothing) {
+TEST_F(DiskMapTest, FullTableSendsNothing)
+{
     for (int i = 0; i < DA_SLOTS; ++i)
         da_slot(i)->conn_id = 100 + i;
     local.conn_id = 5;  // gone: treated as a first request
@@ -80,7 +86,8 @@ TEST_F(DiskMapTest, FullTableSendsNothing) {
     EXPECT_EQ(counter(da + DA_CONN_COUNTER_OFFSET), 1u);
 }
 
-TEST_F(DiskMapTest, DoneNeedsBothFlagsAndConsumesThem) {
+TEST_F(DiskMapTest, DoneNeedsBothFlagsAndConsumesThem)
+{
     const struct {
         uint8_t started, done;
         int result;

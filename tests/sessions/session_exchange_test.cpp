@@ -8,20 +8,25 @@ namespace session_test {
 namespace {
 
 class UploadTest : public SessionTest {
-protected:
-    std::vector<unsigned char> record_bytes() {
+  protected:
+    std::vector<unsigned char> record_bytes()
+    {
         return {cfg + CFG_UL_STAT_OFFSET, cfg + CFG_UL_STAT_OFFSET + sizeof(data_ul_stat)};
     }
 };
 
-TEST_F(UploadTest, ClaimOutcomes) {
+TEST_F(UploadTest, ClaimOutcomes)
+{
     const struct {
         uint32_t status_before, verdict;  // verdict 0: no service
         int result;
         uint32_t status_after;
-    } cases[] = {{0, UL_STATUS_ACCEPTED, FUP_ACCEPTED, 3}, {0, UL_STATUS_REFUSED, FUP_REFUSED, 2},
-                 {0, 0, FUP_NO_ANSWER, 1},                 {1, 0, FUP_BUSY, 1},
-                 {2, 0, FUP_BUSY, 2},                      {77, 0, FUP_BUSY, 77}};
+    } cases[] = {{0, UL_STATUS_ACCEPTED, FUP_ACCEPTED, 3},
+                 {0, UL_STATUS_REFUSED, FUP_REFUSED, 2},
+                 {0, 0, FUP_NO_ANSWER, 1},
+                 {1, 0, FUP_BUSY, 1},
+                 {2, 0, FUP_BUSY, 2},
+                 {77, 0, FUP_BUSY, 77}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.status_before << "/" << c.verdict);
         std::memset(ul(), 0, sizeof(data_ul_stat));
@@ -42,11 +47,13 @@ TEST_F(UploadTest, ClaimOutcomes) {
         } else {
             EXPECT_GE(ul()->access_ts, now);
         }
-        EXPECT_EQ(drain(), (c.result == FUP_NO_ANSWER ? std::vector<Msg>{{FUP_MSG, 0}} : std::vector<Msg>{}));
+        EXPECT_EQ(drain(), (c.result == FUP_NO_ANSWER ? std::vector<Msg>{{FUP_MSG, 0}}
+                                                      : std::vector<Msg>{}));
     }
 }
 
-TEST_F(UploadTest, InitResetsCountersOnly) {
+TEST_F(UploadTest, InitResetsCountersOnly)
+{
     std::memset(ul(), 0xA5, sizeof(data_ul_stat));
     const uint32_t now = zel_session::now_seconds();
     EXPECT_EQ(fup_init(cfg, semid, 0x01020304), 1);
@@ -61,7 +68,8 @@ TEST_F(UploadTest, InitResetsCountersOnly) {
     EXPECT_TRUE(drain().empty());
 }
 
-TEST_F(UploadTest, PieceHandOver) {
+TEST_F(UploadTest, PieceHandOver)
+{
     const struct {
         uint32_t cur_size, buf_id;
         bool service_takes;
@@ -88,7 +96,8 @@ TEST_F(UploadTest, PieceHandOver) {
     }
 }
 
-TEST_F(UploadTest, CancelOnFreeRecordStillNotifies) {
+TEST_F(UploadTest, CancelOnFreeRecordStillNotifies)
+{
     EXPECT_EQ(fup_is_cancelled(cfg), 0u);
     EXPECT_EQ(fup_cancel(cfg, semid, msgid), 0);
     EXPECT_EQ(ul()->cancel, 1u);
@@ -113,7 +122,8 @@ const Kind kKinds[] = {
 
 using RuntimeTest = SessionTest;
 
-TEST_F(RuntimeTest, AnsweredAndUnansweredRequests) {
+TEST_F(RuntimeTest, AnsweredAndUnansweredRequests)
+{
     for (const Kind& k : kKinds) {
         for (bool answered : {true, false}) {
             SCOPED_TRACE(testing::Message() << k.type << (answered ? " answered" : " unanswered"));
@@ -145,7 +155,8 @@ TEST_F(RuntimeTest, AnsweredAndUnansweredRequests) {
     }
 }
 
-TEST_F(RuntimeTest, SetTimeWritesOnlyCurTsAndSendsOneMessage) {
+TEST_F(RuntimeTest, SetTimeWritesOnlyCurTsAndSendsOneMessage)
+{
     unsigned char* around = cfg + CFG_RT_UPDATE_OFFSET - 16;
     for (int i = 0; i < 64; ++i)
         around[i] = static_cast<unsigned char>(0x40 + i);

@@ -30,13 +30,20 @@ struct Msg {
     bool operator==(const Msg& o) const { return type == o.type && payload == o.payload; }
 };
 
-inline void PrintTo(const Msg& m, std::ostream* os) { *os << "{" << m.type << "," << m.payload << "}"; }
+inline void PrintTo(const Msg& m, std::ostream* os)
+{
+    *os << "{" << m.type << "," << m.payload << "}";
+}
 
 // Layout of a received message: a long type and up to 4 text bytes.
-struct RawMsg { long type; unsigned char text[4]; };
+struct RawMsg {
+    long type;
+    unsigned char text[4];
+};
 
 // Runs `body` in a child process whose exit status is its result.
-inline pid_t spawn(const std::function<int()>& body) {
+inline pid_t spawn(const std::function<int()>& body)
+{
     const pid_t pid = fork();
     if (pid == 0)
         _exit(body());
@@ -44,7 +51,8 @@ inline pid_t spawn(const std::function<int()>& body) {
 }
 
 // Exit status of the child, or -1 when it did not exit normally.
-inline int wait_exit(pid_t pid) {
+inline int wait_exit(pid_t pid)
+{
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -52,7 +60,7 @@ inline int wait_exit(pid_t pid) {
 
 // Members are public so that capture-less operation tables can reach them.
 class SessionTest : public ::testing::Test {
-public:
+  public:
     void SetUp() override
     {
         semid = create_sem(kDeviceKey, 1);
@@ -77,7 +85,8 @@ public:
     }
 
     // Every message waiting on the queue, oldest first; the queue ends empty.
-    std::vector<Msg> drain() {
+    std::vector<Msg> drain()
+    {
         std::vector<Msg> out;
         RawMsg m;
         while (msgrcv(msgid, &m, sizeof m.text, 0, IPC_NOWAIT) >= 0)
@@ -87,7 +96,8 @@ public:
 
     // Runs `answer` in a child for every message taken from the queue, until
     // stop_service() or the end of the test.
-    void start_service(std::function<void(const Msg&)> answer) {
+    void start_service(std::function<void(const Msg&)> answer)
+    {
         service_pid = spawn([&] {
             RawMsg m;
             while (msgrcv(msgid, &m, sizeof m.text, 0, 0) >= 0)
@@ -97,7 +107,8 @@ public:
         ASSERT_GT(service_pid, 0);
     }
 
-    void stop_service() {
+    void stop_service()
+    {
         if (service_pid > 0) {
             kill(service_pid, SIGKILL);
             waitpid(service_pid, nullptr, 0);
@@ -106,10 +117,14 @@ public:
     }
 
     data_ul_stat* ul() { return reinterpret_cast<data_ul_stat*>(cfg + CFG_UL_STAT_OFFSET); }
-    cfg_rt_update_data* rt() { return reinterpret_cast<cfg_rt_update_data*>(cfg + CFG_RT_UPDATE_OFFSET); }
+    cfg_rt_update_data* rt()
+    {
+        return reinterpret_cast<cfg_rt_update_data*>(cfg + CFG_RT_UPDATE_OFFSET);
+    }
     sch_shm* sch_slot(int i) { return reinterpret_cast<sch_shm*>(sch) + i; }
     da_shm* da_slot(int i) { return reinterpret_cast<da_shm*>(da) + i; }
-    uint32_t counter(const unsigned char* at) {
+    uint32_t counter(const unsigned char* at)
+    {
         uint32_t v;
         std::memcpy(&v, at, sizeof v);
         return v;
@@ -122,8 +137,9 @@ public:
     unsigned char* da = nullptr;   // disk-analysis table
     pid_t service_pid = -1;
 
-private:
-    static unsigned char* attach(key_t key, int size) {
+  private:
+    static unsigned char* attach(key_t key, int size)
+    {
         void* p = get_shm_ptr_by_id(create_shm(key, size));
         EXPECT_NE(p, nullptr);
         std::memset(p, 0, size);

@@ -9,10 +9,11 @@ namespace session_test {
 namespace {
 
 class ProcessesTest : public SessionTest {
-protected:
+  protected:
     // True when semaphore 0 is seen free within ~100 ms: a lock held across
     // a blocked send or a sleep is never seen free.
-    bool lock_seen_free() {
+    bool lock_seen_free()
+    {
         for (int i = 0; i < 20; ++i, usleep(5000))
             if (getSemVal(semid, 0) == 1)
                 return true;
@@ -25,7 +26,8 @@ ProcessesTest* t;
 
 // Both tables share the counter code; the disk-map counter's place and lock
 // are checked by its own tests and the lock table below.
-TEST_F(ProcessesTest, ConnectionIdsAreDistinctAndCountedExactlyAcrossTheWrap) {
+TEST_F(ProcessesTest, ConnectionIdsAreDistinctAndCountedExactlyAcrossTheWrap)
+{
     constexpr int kProcs = 8, kDraws = 200;
     const uint32_t start = UINT32_MAX - kProcs * kDraws / 2;  // wraps midway
     std::memcpy(sch + SCH_CONN_COUNTER_OFFSET, &start, 4);
@@ -51,7 +53,8 @@ TEST_F(ProcessesTest, ConnectionIdsAreDistinctAndCountedExactlyAcrossTheWrap) {
     EXPECT_EQ(counter(sch + SCH_CONN_COUNTER_OFFSET), uint32_t{kProcs * kDraws / 2});
 }
 
-TEST_F(ProcessesTest, SlotClaimsAreExclusive) {
+TEST_F(ProcessesTest, SlotClaimsAreExclusive)
+{
     constexpr int kProcs = SCH_SLOTS + 8;
     std::vector<pid_t> kids;
     for (int p = 0; p < kProcs; ++p)
@@ -68,7 +71,8 @@ TEST_F(ProcessesTest, SlotClaimsAreExclusive) {
     EXPECT_EQ(std::set<int>(slots.begin(), slots.end()).size(), size_t{SCH_SLOTS + 1});
 }
 
-TEST_F(ProcessesTest, OnlyOneOfTwoUploadClaimsWins) {
+TEST_F(ProcessesTest, OnlyOneOfTwoUploadClaimsWins)
+{
     start_service([this](const Msg&) {
         zel_session::SemLock lock(semid);
         if (ul()->status == UL_STATUS_CLAIMED)
@@ -91,12 +95,17 @@ TEST_F(ProcessesTest, OnlyOneOfTwoUploadClaimsWins) {
     EXPECT_EQ(ul()->status, UL_STATUS_ACCEPTED);
 }
 
-TEST_F(ProcessesTest, WhichOperationsTakeTheLock) {
+TEST_F(ProcessesTest, WhichOperationsTakeTheLock)
+{
     t = this;
     static sch_shm s;
     static da_shm d;
     static data_ul_stat u;
-    const struct { const char* name; bool locks; int (*op)(); } cases[] = {
+    const struct {
+        const char* name;
+        bool locks;
+        int (*op)();
+    } cases[] = {
         {"incr_conn_id", true, [] { return int(incr_conn_id(t->sch, t->semid)); }},
         {"da_incr_conn_id", true, [] { return int(da_incr_conn_id(t->da, t->semid)); }},
         {"sch_occupy_empty_slot", true, [] { return sch_occupy_empty_slot(t->sch, t->semid, 3); }},
@@ -107,13 +116,16 @@ TEST_F(ProcessesTest, WhichOperationsTakeTheLock) {
         {"rw_da_map", true, [] { return rw_da_map(0, t->da, t->semid, &d, 0); }},
         {"rw_search_shm", true, [] { return rw_search_shm(0, t->sch, t->semid, &s, 0), 0; }},
         {"sch_update_ts", true, [] { return sch_update_ts(t->sch_slot(0), t->semid), 0; }},
-        {"sch_on_start_search", true, [] { return sch_on_start_search(t->sch_slot(0), &s, 9, t->semid), 0; }},
+        {"sch_on_start_search", true,
+         [] { return sch_on_start_search(t->sch_slot(0), &s, 9, t->semid), 0; }},
         {"fup_init", true, [] { return fup_init(t->cfg, t->semid, 10); }},
         {"fup_get_status", true, [] { return fup_get_status(t->cfg, t->semid, &u); }},
         {"set_system_time", true, [] { return set_system_time(t->cfg, t->semid, t->msgid, 5); }},
-        {"sch_compare_filter", false, [] { return sch_compare_filter(t->sch_slot(0), t->sch_slot(1)); }},
+        {"sch_compare_filter", false,
+         [] { return sch_compare_filter(t->sch_slot(0), t->sch_slot(1)); }},
         {"fup_is_cancelled", false, [] { return int(fup_is_cancelled(t->cfg)); }},
-        {"da_op_done, bad slot", false, [] { return da_op_done(t->da, 8, t->semid) + da_op_done(t->da, -1, t->semid); }},
+        {"da_op_done, bad slot", false,
+         [] { return da_op_done(t->da, 8, t->semid) + da_op_done(t->da, -1, t->semid); }},
         {"fup_tavik_recv", false, [] { return fup_tavik_recv(t->cfg, t->semid, t->msgid, 1); }},
     };
     for (const auto& c : cases) {
@@ -131,12 +143,16 @@ TEST_F(ProcessesTest, WhichOperationsTakeTheLock) {
     }
 }
 
-TEST_F(ProcessesTest, NoLockHeldWhileSendingOrWaiting) {
+TEST_F(ProcessesTest, NoLockHeldWhileSendingOrWaiting)
+{
     t = this;
     static sch_shm s;
     static da_shm d;
     static cfg_rt_update_data r;
-    const struct { const char* name; int (*op)(); } cases[] = {
+    const struct {
+        const char* name;
+        int (*op)();
+    } cases[] = {
         {"sch_update", [] { return sch_update(t->sch, t->semid, t->msgid, 0, &s); }},
         {"da_getmap", [] { return da_getmap(t->da, t->semid, t->msgid, &d, 0, 0); }},
         {"fup_occupy", [] { return fup_occupy(t->cfg, t->semid, t->msgid); }},

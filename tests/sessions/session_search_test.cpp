@@ -10,9 +10,10 @@ constexpr int kCur = 100;  // stands for "the caller's current slot"
 constexpr int kNew = 101;  // stands for "the newly claimed slot"
 
 class SearchTest : public SessionTest {
-protected:
+  protected:
     // Gives every free slot an owner, so the table is full.
-    void fill_table() {
+    void fill_table()
+    {
         for (int i = 0; i < SCH_SLOTS; ++i)
             if (sch_slot(i)->web_user == 0)
                 sch_slot(i)->web_user = 9000 + i;
@@ -46,7 +47,8 @@ const UpdateCase kUpdateCases[] = {
     {"continued, full, new filters", 1, true, 0, 0, false, true, {{2, kCur}}, kCur},
 };
 
-TEST_F(SearchTest, UpdateMessagesAndResultForEverySituation) {
+TEST_F(SearchTest, UpdateMessagesAndResultForEverySituation)
+{
     for (const UpdateCase& c : kUpdateCases) {
         SCOPED_TRACE(c.name);
         std::memset(sch, 0, SCH_TABLE_SIZE);
@@ -85,7 +87,8 @@ TEST_F(SearchTest, UpdateMessagesAndResultForEverySituation) {
     }
 }
 
-TEST_F(SearchTest, FirstSearchTakesIdOneAndFullTableRefusesButUsesAnId) {
+TEST_F(SearchTest, FirstSearchTakesIdOneAndFullTableRefusesButUsesAnId)
+{
     const uint32_t before = zel_session::now_seconds();
     EXPECT_EQ(sch_update(sch, semid, msgid, 1, &local), 0);
     EXPECT_EQ(local.web_user, 1u);
@@ -101,7 +104,8 @@ TEST_F(SearchTest, FirstSearchTakesIdOneAndFullTableRefusesButUsesAnId) {
     EXPECT_TRUE(drain().empty());
 }
 
-TEST_F(SearchTest, StartValuesOfASlot) {
+TEST_F(SearchTest, StartValuesOfASlot)
+{
     std::memset(sch_slot(3), 0xAA, sizeof(sch_shm));
     local.filters.starttime = 11;
     local.filters.textlen = 3;
@@ -124,7 +128,11 @@ TEST_F(SearchTest, StartValuesOfASlot) {
 }
 
 // One row per filter change and whether it counts as different.
-struct CompareCase { const char* name; void (*change)(sch_shm& both, sch_shm& other); int result; };
+struct CompareCase {
+    const char* name;
+    void (*change)(sch_shm& both, sch_shm& other);
+    int result;
+};
 
 const CompareCase kCompareCases[] = {
     {"identical", [](sch_shm&, sch_shm&) {}, 0},
@@ -133,7 +141,11 @@ const CompareCase kCompareCases[] = {
     {"textlen", [](sch_shm&, sch_shm& s) { s.filters.textlen = 4; }, 1},
     {"text, same length", [](sch_shm&, sch_shm& s) { s.filters.fieldtext[1] = 'X'; }, 1},
     {"text after NUL", [](sch_shm&, sch_shm& s) { s.filters.fieldtext[10] = 'X'; }, 0},
-    {"text, both lengths 0", [](sch_shm& b, sch_shm& s) { b.filters.textlen = s.filters.textlen = 0, s.filters.fieldtext[1] = 'X'; }, 0},
+    {"text, both lengths 0",
+     [](sch_shm& b, sch_shm& s) {
+         b.filters.textlen = s.filters.textlen = 0, s.filters.fieldtext[1] = 'X';
+     },
+     0},
     {"motion start", [](sch_shm&, sch_shm& s) { s.mt_filter.starttime = 1; }, 1},
     {"motion cameras", [](sch_shm&, sch_shm& s) { s.mt_filter.cameramap = 0x5; }, 1},
     {"rangeindex alone", [](sch_shm&, sch_shm& s) { s.mt_filter.rangeindex = 2; }, 1},
@@ -143,7 +155,8 @@ const CompareCase kCompareCases[] = {
     {"daily hours alone", [](sch_shm&, sch_shm& s) { s.dh_map = 3, s.dh[31].end_min = 60; }, 0},
 };
 
-TEST_F(SearchTest, FilterComparison) {
+TEST_F(SearchTest, FilterComparison)
+{
     for (const CompareCase& c : kCompareCases) {
         SCOPED_TRACE(c.name);
         sch_shm base{};
@@ -157,7 +170,8 @@ TEST_F(SearchTest, FilterComparison) {
     }
 }
 
-TEST_F(SearchTest, ClaimAndFindTakeTheLowestSlot) {
+TEST_F(SearchTest, ClaimAndFindTakeTheLowestSlot)
+{
     sch_slot(0)->web_user = 5;
     sch_slot(2)->web_user = sch_slot(4)->web_user = 7;
     sch_slot(1)->sch_result_num = 99;  // previous search's content stays

@@ -11,7 +11,7 @@ namespace session_test {
 namespace {
 
 class SimulatorTest : public SessionTest {
-public:
+  public:
     void SetUp() override
     {
         SessionTest::SetUp();
@@ -22,29 +22,35 @@ public:
         sim_diskmap_reset();
     }
 
-    bool handle(const Msg& m) {
+    bool handle(const Msg& m)
+    {
         return sim_search_handle(st, dev, m.type, m.payload) ||
                sim_diskmap_handle(st, dev, m.type, m.payload) ||
                sim_exchange_handle(st, dev, m.type);
     }
 
     // Answers everything waiting on the queue, in order.
-    void serve_queue() {
+    void serve_queue()
+    {
         for (const Msg& m : drain())
             EXPECT_TRUE(handle(m)) << m.type;
     }
-    void start_simulated_service() { start_service([this](const Msg& m) { handle(m); }); }
+    void start_simulated_service()
+    {
+        start_service([this](const Msg& m) { handle(m); });
+    }
 
     SimSessionState st;
     SimDevice dev{};
 };
 
-TEST_F(SimulatorTest, SearchFillsOverSeveralRefreshesThenFreesItsSlot) {
+TEST_F(SimulatorTest, SearchFillsOverSeveralRefreshesThenFreesItsSlot)
+{
     const struct {
         uint32_t cameras, motion_cameras;  // event search on `cameras`, motion search on the others
         uint16_t area;                     // rows of the motion grid chosen
         uint32_t results;
-        uint8_t name_flags;                // a bit every result carries
+        uint8_t name_flags;  // a bit every result carries
     } cases[] = {{1u << 3, 0, 0, 7 * 48, 0}, {0, 1u << 2, 0xffff, 0, 2}, {0, 1u << 2, 0, 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cameras | c.motion_cameras);
@@ -78,7 +84,8 @@ TEST_F(SimulatorTest, SearchFillsOverSeveralRefreshesThenFreesItsSlot) {
     }
 }
 
-TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed) {
+TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed)
+{
     const uint32_t now = sim_wall_seconds();
     const struct {
         int age;  // seconds since the last visit; 0 = never stamped
@@ -104,14 +111,18 @@ TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed) {
     }
 }
 
-TEST_F(SimulatorTest, DiskMapZoomsInAndOut) {
+TEST_F(SimulatorTest, DiskMapZoomsInAndOut)
+{
     const struct {
         int op, zoom, target;
         uint8_t level;
         uint32_t first_block, span;
-    } steps[] = {{0, 0, 0, 0, 0, 1679616},        {0, 1, 5, 1, 5 * 46656, 46656},
-                 {0, 1, 2, 2, 5 * 46656 + 2 * 1296, 1296}, {1, 0, 0, 1, 5 * 46656, 46656},
-                 {2, 0, 0, 0, 0, 1679616},        {0, 3, 35, 3, 35 * (46656 + 1296 + 36), 36}};
+    } steps[] = {{0, 0, 0, 0, 0, 1679616},
+                 {0, 1, 5, 1, 5 * 46656, 46656},
+                 {0, 1, 2, 2, 5 * 46656 + 2 * 1296, 1296},
+                 {1, 0, 0, 1, 5 * 46656, 46656},
+                 {2, 0, 0, 0, 0, 1679616},
+                 {0, 3, 35, 3, 35 * (46656 + 1296 + 36), 36}};
     start_simulated_service();
     da_shm local{};
     for (const auto& s : steps) {
@@ -128,7 +139,8 @@ TEST_F(SimulatorTest, DiskMapZoomsInAndOut) {
 
 // Accepted uploads, pieces, cancellation, DHCP and the clock are driven
 // end to end by dvrsession_test.sh; a refused claim is not.
-TEST_F(SimulatorTest, UploadRefusalClearsALeftOverCancel) {
+TEST_F(SimulatorTest, UploadRefusalClearsALeftOverCancel)
+{
     st.refuse_uploads = true;
     start_simulated_service();
     ul()->cancel = 1;

@@ -17,40 +17,48 @@
 namespace {
 
 class SimConfig : public ::testing::Test {
-protected:
-    void SetUp() override {
+  protected:
+    void SetUp() override
+    {
         std::string err;
         ASSERT_TRUE(sim_device_create(dev, true, err)) << err;
     }
     void TearDown() override { EXPECT_TRUE(sim_device_remove(dev)); }
 
-    void apply(const char* text) {
+    void apply(const char* text)
+    {
         std::vector<SimAssignment> parsed;
         std::vector<std::string> errors;
-        ASSERT_TRUE(sim_parse_config(text, "t", parsed, errors)) << (errors.empty() ? "" : errors[0]);
+        ASSERT_TRUE(sim_parse_config(text, "t", parsed, errors))
+            << (errors.empty() ? "" : errors[0]);
         for (const SimAssignment& a : parsed)
             ASSERT_TRUE(sim_apply(dev, a));
     }
-    const unsigned char* at(size_t off) const { return static_cast<const unsigned char*>(dev.cfg) + off; }
+    const unsigned char* at(size_t off) const
+    {
+        return static_cast<const unsigned char*>(dev.cfg) + off;
+    }
 
     SimDevice dev{};
 };
 
 struct Placed {
-    const char* line;           // one configuration line
-    size_t offset;              // absolute segment offset of the field
-    std::vector<uint8_t> bytes; // expected field bytes (native order for numbers)
+    const char* line;            // one configuration line
+    size_t offset;               // absolute segment offset of the field
+    std::vector<uint8_t> bytes;  // expected field bytes (native order for numbers)
 };
 
 // Native-order bytes of a number, as the segment holds it.
 template <typename T>
-std::vector<uint8_t> native(T v) {
+std::vector<uint8_t> native(T v)
+{
     std::vector<uint8_t> b(sizeof v);
     memcpy(b.data(), &v, sizeof v);
     return b;
 }
 
-TEST_F(SimConfig, EveryKindOfKeyLandsAtItsSegmentOffset) {
+TEST_F(SimConfig, EveryKindOfKeyLandsAtItsSegmentOffset)
+{
     const Placed table[] = {
         {"model.code = 9", 30786, {9}},
         {"model.channels = 8", 30787, {8}},
@@ -82,7 +90,8 @@ TEST_F(SimConfig, EveryKindOfKeyLandsAtItsSegmentOffset) {
     }
 }
 
-TEST_F(SimConfig, SettingOneFieldKeepsTheRestOfItsRecord) {
+TEST_F(SimConfig, SettingOneFieldKeepsTheRestOfItsRecord)
+{
     apply("camera.analog.2.title = Lobby\ncamera.analog.2.covert = 1\nuser.1 = a b 2 1");
     const unsigned char before_timeout[2] = {0x12, 0x34};
     memcpy(const_cast<unsigned char*>(at(12 + 22)), before_timeout, 2);
@@ -97,11 +106,12 @@ TEST_F(SimConfig, SettingOneFieldKeepsTheRestOfItsRecord) {
 }
 
 struct Refused {
-    std::string line;   // a bad configuration line
-    const char* reason; // part of the error it must produce
+    std::string line;    // a bad configuration line
+    const char* reason;  // part of the error it must produce
 };
 
-TEST(SimConfigParse, BadLinesAreRefusedWithAReason) {
+TEST(SimConfigParse, BadLinesAreRefusedWithAReason)
+{
     const Refused table[] = {
         {"model.channels", "expected 'key = value'"},
         {"nosuch.key = 1", "unknown key 'nosuch.key'"},
@@ -139,8 +149,10 @@ TEST(SimConfigParse, BadLinesAreRefusedWithAReason) {
     }
 }
 
-TEST(SimConfigParse, ReportsEveryBadLineWithItsNumberAndKeepsTheGoodOnes) {
-    const char* text = "# comment\n\n  model.channels = 4  \nbogus = 1\r\n\tsecurity.covert=1\nmodel.code 3\n";
+TEST(SimConfigParse, ReportsEveryBadLineWithItsNumberAndKeepsTheGoodOnes)
+{
+    const char* text =
+        "# comment\n\n  model.channels = 4  \nbogus = 1\r\n\tsecurity.covert=1\nmodel.code 3\n";
     std::vector<SimAssignment> out;
     std::vector<std::string> errors;
     EXPECT_FALSE(sim_parse_config(text, "x", out, errors));
@@ -150,7 +162,8 @@ TEST(SimConfigParse, ReportsEveryBadLineWithItsNumberAndKeepsTheGoodOnes) {
     EXPECT_EQ(2u, out.size());
 }
 
-TEST_F(SimConfig, BuiltInConfigurationOffersEveryKindOfUser) {
+TEST_F(SimConfig, BuiltInConfigurationOffersEveryKindOfUser)
+{
     apply(std::string(sim_default_config()).c_str());
     bool level_seen[4] = {};
     int enabled = 0, disabled = 0;
@@ -175,7 +188,8 @@ TEST_F(SimConfig, BuiltInConfigurationOffersEveryKindOfUser) {
     EXPECT_NE(0, *at(30787)) << "no channels";
 }
 
-TEST_F(SimConfig, EnabledUsersAreListedAsNameColonPassword) {
+TEST_F(SimConfig, EnabledUsersAreListedAsNameColonPassword)
+{
     apply("user.1 = ann pw1 0 1\nuser.2 = bob pw2 1 0\nuser.3 = cy pw3 2 2\nuser.7 = dee pw4 3 1");
     EXPECT_EQ((std::vector<std::string>{"ann:pw1", "dee:pw4"}), sim_enabled_users(dev));
 }

@@ -25,17 +25,19 @@ namespace {
 
 struct Proc {
     pid_t pid = -1;
-    std::string out; // file receiving standard output and standard error
+    std::string out;  // file receiving standard output and standard error
 };
 
-std::string slurp(const std::string& path) {
+std::string slurp(const std::string& path)
+{
     std::ifstream f(path);
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 // Polls `done` every 5 ms for up to 10 s, a bound for a loaded machine and
 // not a timing check; true once it holds.
-bool poll_until(const std::function<bool()>& done) {
+bool poll_until(const std::function<bool()>& done)
+{
     for (int waited = 0; waited < 10000; waited += 5, usleep(5000))
         if (done())
             return true;
@@ -43,7 +45,8 @@ bool poll_until(const std::function<bool()>& done) {
 }
 
 // Starts dvrsim (through $ZEL_EMULATOR when set) with its output in a file.
-Proc spawn(const std::vector<std::string>& args) {
+Proc spawn(const std::vector<std::string>& args)
+{
     static int serial = 0;
     Proc p;
     p.out = "/tmp/sim_process_test." + std::to_string(getpid()) + "." + std::to_string(serial++);
@@ -68,7 +71,8 @@ Proc spawn(const std::vector<std::string>& args) {
 
 // Waits for the process to end; returns its exit status (128 + signal when
 // killed), or -1 when it does not end within the bound.
-int wait_exit(const Proc& p) {
+int wait_exit(const Proc& p)
+{
     int st = 0;
     if (poll_until([&] { return waitpid(p.pid, &st, WNOHANG) == p.pid; }))
         return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -78,7 +82,8 @@ int wait_exit(const Proc& p) {
 }
 
 // Runs dvrsim to completion; returns its exit status and its output.
-int run(const std::vector<std::string>& args, std::string* output = nullptr) {
+int run(const std::vector<std::string>& args, std::string* output = nullptr)
+{
     Proc p = spawn(args);
     const int rc = wait_exit(p);
     if (output)
@@ -87,18 +92,22 @@ int run(const std::vector<std::string>& args, std::string* output = nullptr) {
     return rc;
 }
 
-bool wait_for_text(const Proc& p, const std::string& text) {
+bool wait_for_text(const Proc& p, const std::string& text)
+{
     return poll_until([&] { return slurp(p.out).find(text) != std::string::npos; });
 }
 
 // The three objects of key 1632 and the two session tables (at least their
 // full size), as the viewer program looks them up.
-int objects_present() {
+int objects_present()
+{
     return (shmget(kSimKey, 0, 0) >= 0) + (semget(kSimKey, 0, 0) >= 0) + (msgget(kSimKey, 0) >= 0) +
-           (shmget(SCH_SHM_KEY, SCH_TABLE_SIZE, 0) >= 0) + (shmget(DA_SHM_KEY, DA_TABLE_SIZE, 0) >= 0);
+           (shmget(SCH_SHM_KEY, SCH_TABLE_SIZE, 0) >= 0) +
+           (shmget(DA_SHM_KEY, DA_TABLE_SIZE, 0) >= 0);
 }
 
-Proc start_simulator(const std::vector<std::string>& extra = {}) {
+Proc start_simulator(const std::vector<std::string>& extra = {})
+{
     std::vector<std::string> args{"run"};
     args.insert(args.end(), extra.begin(), extra.end());
     Proc p = spawn(args);
@@ -106,14 +115,16 @@ Proc start_simulator(const std::vector<std::string>& extra = {}) {
     return p;
 }
 
-int stop_simulator(const Proc& p, int sig) {
+int stop_simulator(const Proc& p, int sig)
+{
     kill(p.pid, sig);
     const int rc = wait_exit(p);
     unlink(p.out.c_str());
     return rc;
 }
 
-TEST(SimProcess, StopSignalsRemoveEveryObject) {
+TEST(SimProcess, StopSignalsRemoveEveryObject)
+{
     for (int sig : {SIGTERM, SIGINT}) {
         Proc sim = start_simulator();
         EXPECT_EQ(5, objects_present());
@@ -122,7 +133,8 @@ TEST(SimProcess, StopSignalsRemoveEveryObject) {
     }
 }
 
-TEST(SimProcess, RefusesExistingObjectsUnlessReplace) {
+TEST(SimProcess, RefusesExistingObjectsUnlessReplace)
+{
     Proc first = start_simulator();
     std::string out;
     EXPECT_EQ(1, run({"run"}, &out));
@@ -139,7 +151,8 @@ TEST(SimProcess, RefusesExistingObjectsUnlessReplace) {
     EXPECT_EQ(0, objects_present());
 }
 
-TEST(SimProcess, SetIsSeenByAnotherProcess) {
+TEST(SimProcess, SetIsSeenByAnotherProcess)
+{
     std::string out;
     EXPECT_EQ(1, run({"set", "security.covert", "1"}, &out));
     EXPECT_NE(std::string::npos, out.find("no simulator is running")) << out;
@@ -164,13 +177,15 @@ TEST(SimProcess, SetIsSeenByAnotherProcess) {
     EXPECT_EQ(0, stop_simulator(sim, SIGTERM));
 }
 
-TEST(SimProcess, LogsEveryMessageAndLeavesTheQueueEmpty) {
+TEST(SimProcess, LogsEveryMessageAndLeavesTheQueueEmpty)
+{
     Proc sim = start_simulator();
     const int q = get_msg_id(kSimKey);
     ASSERT_GE(q, 0);
     ASSERT_EQ(0, put_msg_text(q, 4242, 7));
     ASSERT_EQ(0, put_msg_text(q, 4243, 255));
-    EXPECT_TRUE(wait_for_text(sim, "message type 4242 (unknown type) payload 7: unanswered")) << slurp(sim.out);
+    EXPECT_TRUE(wait_for_text(sim, "message type 4242 (unknown type) payload 7: unanswered"))
+        << slurp(sim.out);
     EXPECT_TRUE(wait_for_text(sim, "message type 4243 (unknown type) payload 255: unanswered"));
     struct msqid_ds st {};
     ASSERT_EQ(0, msgctl(q, IPC_STAT, &st));
@@ -178,7 +193,8 @@ TEST(SimProcess, LogsEveryMessageAndLeavesTheQueueEmpty) {
     EXPECT_EQ(0, stop_simulator(sim, SIGTERM));
 }
 
-TEST(SimProcess, ConfigFileIsUsedAndABadOneCreatesNothing) {
+TEST(SimProcess, ConfigFileIsUsedAndABadOneCreatesNothing)
+{
     const std::string path = "/tmp/sim_process_test.conf." + std::to_string(getpid());
     std::ofstream(path) << "model.channels = 4\nnetwork.listen_port = 9000\n";
     Proc sim = start_simulator({"--config", path});

@@ -50,17 +50,18 @@ void arm_timeout(unsigned seconds, const char* command)
 
 int usage()
 {
-    fputs("usage: dvrsession [--timeout SECONDS] COMMAND [OPTIONS]\n"
-          "  search [--from T] [--to T] [--cameras MAP] [--alarms MAP] [--events MAP]\n"
-          "         [--text TEXT] [--motion MAP] [--visits N]   (from: 6 hours ago)\n"
-          "  map [--conn ID] [--op N] [--zoom N] [--target COLUMN]\n"
-          "  upload --size BYTES [--piece BYTES] [--cancel-after BYTES]\n"
-          "  upload-status | upload-cancel\n"
-          "  dhcp | release\n"
-          "  clock [SECONDS_SINCE_1970]   (default: now)\n"
-          "--timeout bounds the whole command (default 30 s, 0 = none); the disk map\n"
-          "wait has no bound of its own. T and MAP are numbers (0x.. for hex).\n",
-          stderr);
+    fputs(
+        "usage: dvrsession [--timeout SECONDS] COMMAND [OPTIONS]\n"
+        "  search [--from T] [--to T] [--cameras MAP] [--alarms MAP] [--events MAP]\n"
+        "         [--text TEXT] [--motion MAP] [--visits N]   (from: 6 hours ago)\n"
+        "  map [--conn ID] [--op N] [--zoom N] [--target COLUMN]\n"
+        "  upload --size BYTES [--piece BYTES] [--cancel-after BYTES]\n"
+        "  upload-status | upload-cancel\n"
+        "  dhcp | release\n"
+        "  clock [SECONDS_SINCE_1970]   (default: now)\n"
+        "--timeout bounds the whole command (default 30 s, 0 = none); the disk map\n"
+        "wait has no bound of its own. T and MAP are numbers (0x.. for hex).\n",
+        stderr);
     return 2;
 }
 
@@ -72,8 +73,9 @@ bool open_device(Device& d)
     d.sch = d.cfg ? get_shm_ptr(SCH_SHM_KEY) : nullptr;
     d.da = d.sch ? get_shm_ptr(DA_SHM_KEY) : nullptr;
     if (d.da == nullptr)
-        fprintf(stderr, "dvrsession: the device service's objects (keys %d, %d, %d) are not there; "
-                        "start it first (dvrsim run)\n",
+        fprintf(stderr,
+                "dvrsession: the device service's objects (keys %d, %d, %d) are not there; "
+                "start it first (dvrsim run)\n",
                 kDeviceKey, SCH_SHM_KEY, DA_SHM_KEY);
     return d.da != nullptr;
 }
@@ -163,8 +165,9 @@ void print_map(const da_shm& m)
            p.logical_block[0], p.logical_block[DA_MAP_COLUMNS], p.max_blocks);
     print_time("from ", p.timestamp[0]);
     print_time(" to ", p.timestamp[DA_MAP_COLUMNS - 1]);
-    printf("\ncolumns   0         1         2         3\n"
-           "          012345678901234567890123456789012345\n");
+    printf(
+        "\ncolumns   0         1         2         3\n"
+        "          012345678901234567890123456789012345\n");
     for (int r = 0; r < DA_MAP_ROWS; ++r) {
         printf("camera %2d ", r + 1);
         for (int c = 0; c < DA_MAP_COLUMNS; ++c)
@@ -200,7 +203,8 @@ void print_upload(const data_ul_stat& u)
 // Announces one piece: its size and a nonzero buffer number, under the lock.
 void announce_piece(Device& d, uint32_t size, uint32_t number)
 {
-    auto* u = reinterpret_cast<data_ul_stat*>(static_cast<unsigned char*>(d.cfg) + CFG_UL_STAT_OFFSET);
+    auto* u =
+        reinterpret_cast<data_ul_stat*>(static_cast<unsigned char*>(d.cfg) + CFG_UL_STAT_OFFSET);
     fup_lock(d.semid);
     u->cur_size = size;
     u->buf_id = number;
@@ -243,19 +247,19 @@ int cmd_upload(Device& d, const Args& a)
         return usage();
     const int verdict = fup_occupy(d.cfg, d.semid, d.msgid);
     switch (verdict) {
-    case FUP_ACCEPTED:
-        printf("upload accepted\n");
-        return feed_upload(d, static_cast<uint32_t>(total), static_cast<uint32_t>(piece),
-                           static_cast<uint32_t>(a.num("--cancel-after", total)));
-    case FUP_REFUSED:
-        printf("upload refused by the device\n");
-        return 1;
-    case FUP_BUSY:
-        printf("another upload is in progress\n");
-        return 1;
-    default:
-        printf("no answer from the device within one second (record left claimed)\n");
-        return 1;
+        case FUP_ACCEPTED:
+            printf("upload accepted\n");
+            return feed_upload(d, static_cast<uint32_t>(total), static_cast<uint32_t>(piece),
+                               static_cast<uint32_t>(a.num("--cancel-after", total)));
+        case FUP_REFUSED:
+            printf("upload refused by the device\n");
+            return 1;
+        case FUP_BUSY:
+            printf("another upload is in progress\n");
+            return 1;
+        default:
+            printf("no answer from the device within one second (record left claimed)\n");
+            return 1;
     }
 }
 

@@ -10,7 +10,8 @@
 namespace {
 
 // Writes s quoted, with bytes outside printable ASCII as \xNN.
-void printQuoted(const char* s) {
+void printQuoted(const char* s)
+{
     putchar('"');
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(s); *p; p++) {
         if (*p == '"' || *p == '\\')
@@ -23,21 +24,27 @@ void printQuoted(const char* s) {
     putchar('"');
 }
 
-const char* failureText(cgiEnvironmentResultType r) {
+const char* failureText(cgiEnvironmentResultType r)
+{
     switch (r) {
-    case cgiEnvironmentWrongVersion: return "not a capture of version ENVC2.0";
-    case cgiEnvironmentMemory: return "an entry is cut short (or memory ran out)";
-    default: return "cannot be read, is cut short, or its contents cannot be restored";
+        case cgiEnvironmentWrongVersion:
+            return "not a capture of version ENVC2.0";
+        case cgiEnvironmentMemory:
+            return "an entry is cut short (or memory ran out)";
+        default:
+            return "cannot be read, is cut short, or its contents cannot be restored";
     }
 }
 
 // Bytes held by a restored entry's temporary file, or -1.
-long long heldBytes(const char* path) {
+long long heldBytes(const char* path)
+{
     struct stat st;
     return stat(path, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-void printEntry(int index, const cgiFormEntry* e) {
+void printEntry(int index, const cgiFormEntry* e)
+{
     printf("[%d] name ", index);
     printQuoted(e->attr);
     printf(" value ");
@@ -56,7 +63,8 @@ void printEntry(int index, const cgiFormEntry* e) {
     putchar('\n');
 }
 
-void printCapture() {
+void printCapture()
+{
     printf("version: %s\n", kCgiCaptureVersion);
     for (const cgiRequestVariable& v : cgiRequestVariables) {
         printf("%s: ", v.env);
@@ -65,21 +73,25 @@ void printCapture() {
     }
     printf("CONTENT_LENGTH: %d\n", cgiContentLength);
     int index = 0;
-    for (const cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) printEntry(++index, e);
+    for (const cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
+        printEntry(++index, e);
     printf("entries: %d\n", index);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc != 2) {
         fprintf(stderr, "usage: envcdump CAPTURE-FILE\n");
         return 2;
     }
     cgiSetupConstants();
     cgiEnvironmentResultType r = cgiReadEnvironment(argv[1]);
-    if (r == cgiEnvironmentSuccess) printCapture();
-    else fprintf(stderr, "envcdump: %s: %s\n", argv[1], failureText(r));
+    if (r == cgiEnvironmentSuccess)
+        printCapture();
+    else
+        fprintf(stderr, "envcdump: %s: %s\n", argv[1], failureText(r));
     cgiFreeResources();  // deletes the temporary files of restored contents
     return r == cgiEnvironmentSuccess ? 0 : 1;
 }
