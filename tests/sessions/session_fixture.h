@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "cgi_cfg_session.h"
+#include "session_lock.h"
 #include "shm.h"
 
 namespace session_test {

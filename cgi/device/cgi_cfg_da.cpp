@@ -2,6 +2,7 @@
 // the connection counter, the done-flag hand-shake and the da_getmap entry
 // point that asks the device service for a disk map and waits for it.
 #include "cgi_cfg_session.h"
+#include "session_lock.h"
 
 #include <cassert>
 #include <cstring>

@@ -2,6 +2,7 @@
 // for its DHCP address data and lease dates through the shared runtime
 // update record, and asking it to set the device clock.
 #include "cgi_cfg_session.h"
+#include "session_lock.h"
 
 #include <cstring>
 #include <unistd.h>

@@ -2,6 +2,7 @@
 // status record, resetting its counters, handing pieces to the device
 // service, cancelling, and reading the record for a progress display.
 #include "cgi_cfg_session.h"
+#include "session_lock.h"
 
 #include <cstring>
 #include <unistd.h>

@@ -2,6 +2,7 @@
 // connection counter, filter comparison and the sch_update entry point that
 // starts, repeats or continues a browser's search in the device service.
 #include "cgi_cfg_session.h"
+#include "session_lock.h"
 
 #include <cassert>
 #include <cstring>
