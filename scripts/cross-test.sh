@@ -110,6 +110,9 @@ failed=
 (cd "$build" && ctest --output-on-failure -j "$jobs" -E '^(zelbrowser_http|faults_http|browser_viewer)$') ||
   failed="$failed tests"
 
+echo "== C example against the installed MIPS libraries"
+tests/examples/example_test.sh "$build" mips || failed="$failed example"
+
 rm -rf "$work" && mkdir -p "$work"
 echo "== System V objects shared by separate qemu-mips processes"
 scripts/ns-run "$root/scripts/cross-test.sh" --shared-objects || failed="$failed shared-objects"

@@ -3,8 +3,13 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
 # the real-browser test of the viewer pages included; then cross-builds for
 # the big-endian 32-bit MIPS device and runs the tests again under qemu-mips.
+# Before building it checks the one code format; after the native tests it
+# installs the libraries into a staging folder and builds and runs the C
+# example against that installation.
 set -e
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh clang-format pkg-config
+git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 need=""
 command -v node >/dev/null || need="$need nodejs"
 command -v npm >/dev/null || need="$need npm"
@@ -20,4 +25,6 @@ for variant in release sanitize; do
   echo "== tests ($variant)"
   (cd $dir && ctest --output-on-failure -j "$jobs")
 done
+echo "== C example against the installed libraries"
+tests/examples/example_test.sh build-test-release
 scripts/cross-test.sh
