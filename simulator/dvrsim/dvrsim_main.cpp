@@ -11,6 +11,7 @@
 #include "sim_device.h"
 #include "sim_loop.h"
 #include "sim_sessions.h"
+#include "sim_stream.h"
 
 namespace {
 
@@ -127,7 +128,9 @@ int cmd_run(int argc, char** argv)
         "stop with Ctrl-C\n",
         static_cast<int>(kSimKey), kSimSegmentSize, dev.semid, dev.msgid,
         config_path ? config_path : "built in");
+    sim_stream_start(dev, stdout);  // pictures on the connection port, in threads of its own
     const int served = sim_serve(dev, g_stop, stdout);
+    sim_stream_stop();
     sim_sessions_stop(dev);
     const bool removed = sim_device_remove(dev);
     printf("dvrsim: stopped, %s\n",

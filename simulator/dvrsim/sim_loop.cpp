@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "sim_sessions.h"
+#include "sim_stream.h"
 
 namespace {
 
@@ -58,6 +59,8 @@ int sim_serve(SimDevice& dev, const volatile std::sig_atomic_t& stop, FILE* log)
         if (n >= 0) {
             const unsigned char payload = n > 0 ? m.text[0] : 0;
             const bool answered = sim_sessions_handle(dev, m.type, payload);
+            if (answered && m.type == kSetTime)
+                sim_stream_clock_set(dev);  // the pictures show the device clock too
             fprintf(log, "dvrsim: message type %ld (%s) payload %u: %s\n", m.type,
                     sim_message_name(m.type), payload, answered ? "handled" : "unanswered");
         } else if (errno != ENOMSG && errno != EINTR) {
