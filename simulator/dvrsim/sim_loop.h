@@ -9,7 +9,7 @@
 struct SimDevice;
 
 // Returns a short name of a message type of the device contract, or
-// "unknown type".
+// "unknown type" for one no sender can queue (0 or below).
 const char* sim_message_name(long type);
 
 // Serves the queue until `stop` becomes non-zero (set by a signal handler),

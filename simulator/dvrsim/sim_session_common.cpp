@@ -1,6 +1,18 @@
-// sim_session_common.cpp - clocks and the stale-slot watch shared by the
-// simulator's session services.
+// sim_session_common.cpp - clocks, the device lock and the stale-slot watch
+// shared by the simulator's session services.
 #include "sim_session_common.h"
+
+SimLock::SimLock(const SimDevice& dev) : semid_(dev.semid)
+{
+    if (semid_ >= 0)
+        down(semid_, 0);
+}
+
+SimLock::~SimLock()
+{
+    if (semid_ >= 0)
+        up(semid_, 0);
+}
 
 uint32_t sim_wall_seconds()
 {
@@ -14,11 +26,11 @@ uint32_t sim_device_clock(const SimSessionState& st)
 
 bool SlotWatch::stale(uint32_t stamp, uint32_t now, uint32_t limit)
 {
-    if (stamp != 0) {
+    if (stamp != 0 && stamp <= now) {
         unstamped_since_ = 0;
-        return stamp < now && now - stamp > limit;  // a stamp ahead of now is fresh
+        return now - stamp > limit;
     }
-    if (unstamped_since_ == 0)
+    if (unstamped_since_ == 0 || unstamped_since_ > now)
         unstamped_since_ = now;
     return now - unstamped_since_ > limit;
 }

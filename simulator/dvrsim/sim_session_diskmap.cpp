@@ -2,7 +2,6 @@
 // zoomable maps of a synthetic disk into the disk-analysis slots.
 #include "sim_session_diskmap.h"
 
-#include <array>
 #include <cstring>
 
 // The disk: 36^4 blocks of ten seconds of recording each. Level 0 shows the
@@ -16,13 +15,13 @@ constexpr uint32_t kDeepest = 3;                             // level of one-blo
 constexpr uint32_t kBlocks = kCols * kCols * kCols * kCols;  // 1,679,616
 constexpr uint32_t kBlockSeconds = 10;
 
-// Request kinds behind the message types.
-constexpr long kRedraw = DA_MSG_BASE;       // 768: the current window again
+// Request kinds behind the message types. A request sends 768 + op, or
+// 770 + zoom when op is 0, for any integer op and zoom: every type that no
+// other family owns is a disk-map request, and those without a meaning of
+// their own here redraw the current window.
 constexpr long kZoomOut = DA_MSG_BASE + 1;  // 769: one level up
 constexpr long kTop = DA_MSG_BASE + 2;      // 770: the whole disk
-// 771 + k - 1: zoom k levels into column target_pos
-
-std::array<SlotWatch, DA_SLOTS> g_watch;
+// 770 + k: zoom k levels into column target_pos
 
 uint32_t column_width(uint32_t level)
 {
@@ -44,6 +43,8 @@ bool recorded(uint32_t b, int row)
 // target_block and the level in level.
 void move_window(phy_disk_map& m, long type)
 {
+    if (m.level > kDeepest)  // the table is writable by anyone: no level past the deepest
+        m.level = kDeepest;
     if (m.max_blocks == 0 || type == kTop) {
         m.level = 0;
         m.target_block = 0;
@@ -57,8 +58,6 @@ void move_window(phy_disk_map& m, long type)
             ++m.level;
         }
     }
-    if (m.level > kDeepest)
-        m.level = kDeepest;
 }
 
 void draw(phy_disk_map& m, uint32_t disk_start)
@@ -78,39 +77,30 @@ void draw(phy_disk_map& m, uint32_t disk_start)
 
 }  // namespace
 
-void sim_diskmap_reset()
+void sim_diskmap_handle(SimSessionState& st, SimDevice& dev, long type, int slot)
 {
-    g_watch.fill(SlotWatch{});
-}
-
-bool sim_diskmap_handle(SimSessionState& st, SimDevice& dev, long type, int slot)
-{
-    if (type < DA_MSG_BASE || type > DA_MSG_BASE + 255)
-        return false;
     if (slot >= DA_SLOTS)
-        return true;
+        return;
     const uint32_t disk_start = sim_device_clock(st) - kBlocks * kBlockSeconds;
-    zel_session::SemLock lock(dev.semid);
+    SimLock lock(dev);
     da_shm& s = reinterpret_cast<da_shm*>(st.da)[slot];
     if (s.conn_id == 0)
-        return true;  // freed meanwhile
+        return;  // freed meanwhile
     move_window(s.da_map, type);
     draw(s.da_map, disk_start);
     s.access_ts = sim_wall_seconds();
     s.da_op_started = 1;
     s.da_op_done = 1;
-    return true;
 }
 
-void sim_diskmap_tick(SimSessionState& st, SimDevice& dev)
+void sim_diskmap_tick(SimSessionState& st, SimDevice& dev, uint32_t now)
 {
-    const uint32_t now = sim_wall_seconds();
-    zel_session::SemLock lock(dev.semid);
+    SimLock lock(dev);
     for (int i = 0; i < DA_SLOTS; ++i) {
         da_shm& s = reinterpret_cast<da_shm*>(st.da)[i];
-        if (s.conn_id != 0 && g_watch[i].stale(s.access_ts, now, st.idle_limit)) {
+        if (s.conn_id != 0 && st.da_watch[i].stale(s.access_ts, now, st.idle_limit)) {
             std::memset(&s, 0, sizeof s);
-            g_watch[i].reset();
+            st.da_watch[i].reset();
         }
     }
 }

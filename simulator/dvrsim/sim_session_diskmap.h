@@ -5,13 +5,12 @@
 
 #include "sim_session_common.h"
 
-// Answers a disk-map request (types 768 and up); false for any other type.
-bool sim_diskmap_handle(SimSessionState& st, SimDevice& dev, long type, int slot);
+// Answers a disk-map request of any type: draws the map the type asks for
+// into owned slot `slot` and sets its done flags. A payload that is no slot,
+// or a free slot, is left unanswered with nothing changed.
+void sim_diskmap_handle(SimSessionState& st, SimDevice& dev, long type, int slot);
 
-// Frees slots whose owner stopped asking.
-void sim_diskmap_tick(SimSessionState& st, SimDevice& dev);
-
-// Forgets slot history (the table is new).
-void sim_diskmap_reset();
+// Frees slots whose owner stopped asking, judged at wall second `now`.
+void sim_diskmap_tick(SimSessionState& st, SimDevice& dev, uint32_t now);
 
 #endif

@@ -8,14 +8,15 @@
 // Uploads: a claim is accepted (or, when configured, refused) at once; a
 // piece is announced by the uploader writing its size to cur_size and a
 // nonzero buf_id, and taken by adding it to recv_size and clearing both; the
-// upload ends (status 0) when total_size bytes arrived or on cancel. DHCP
-// requests get a fixed lease; the clock request moves the device clock.
+// upload ends (status 0) when total_size bytes arrived or on cancel. A cancel
+// that was acted on stays visible for a hold time, so the uploader can read
+// why its upload ended, and is then cleared; a cancel not yet acted on when
+// the simulator sees a claim belongs to that claim, which is refused. A
+// claim nobody announced is freed after the idle limit from its access_ts.
+// DHCP requests get a fixed lease; the clock request moves the device clock.
 namespace {
 
-constexpr uint32_t kRefusalHoldSeconds = 2;  // a refusal stays visible this long
-
-// Wall seconds of the last upload event, for the refusal hold and idle end.
-uint32_t g_upload_event;
+constexpr uint32_t kHoldSeconds = 2;  // a refusal or an acted-on cancel stays visible this long
 
 data_ul_stat& upload(SimDevice& dev)
 {
@@ -34,19 +35,29 @@ constexpr uint32_t ipv4(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
     return a << 24 | b << 16 | c << 8 | d;
 }
 
-// One upload notification; the caller holds the lock.
-void answer_upload(const SimSessionState& st, data_ul_stat& u)
+// A claim gets its verdict; one cancelled before it was seen is refused.
+void answer_claim(SimSessionState& st, data_ul_stat& u)
 {
-    g_upload_event = sim_wall_seconds();
+    if (u.cancel != 0 && st.cancel_honoured)
+        u.cancel = 0;  // the last upload's cancel, already acted on
+    const bool cancelled = u.cancel != 0;
+    u.status = st.refuse_uploads || cancelled ? UL_STATUS_REFUSED : UL_STATUS_ACCEPTED;
+    u.buf_id = 0;
+    st.cancel_honoured = cancelled;
+}
+
+// One upload notification; the caller holds the lock.
+void answer_upload(SimSessionState& st, data_ul_stat& u)
+{
+    st.upload_event = sim_wall_seconds();
     switch (u.status) {
         case UL_STATUS_CLAIMED:
-            u.status = st.refuse_uploads ? UL_STATUS_REFUSED : UL_STATUS_ACCEPTED;
-            u.cancel = 0;  // a new upload starts without the last one's cancel
-            u.buf_id = 0;
+            answer_claim(st, u);
             return;
         case UL_STATUS_ACCEPTED:
             if (u.cancel != 0) {
                 u.status = UL_STATUS_FREE;
+                st.cancel_honoured = true;
                 return;
             }
             if (u.cur_size != 0 && u.buf_id != 0) {
@@ -57,7 +68,8 @@ void answer_upload(const SimSessionState& st, data_ul_stat& u)
             if (u.total_size != 0 && u.recv_size >= u.total_size)
                 u.status = UL_STATUS_FREE;
             return;
-        default:
+        default:  // free or refused: a cancel has nothing left to stop
+            st.cancel_honoured = u.cancel != 0;
             return;
     }
 }
@@ -84,10 +96,12 @@ void answer_dhcp_release(const SimSessionState& st, cfg_rt_update_data& r)
 void set_clock(SimSessionState& st, uint32_t to)
 {
     st.clock_offset = static_cast<int64_t>(to) - sim_wall_seconds();
+    if (st.log == nullptr)
+        return;
     const time_t t = to;
     char text[32];
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", gmtime(&t));
-    fprintf(stderr, "dvrsim: device clock set to %s UTC\n", text);
+    fprintf(st.log, "dvrsim: device clock set to %s UTC\n", text);
 }
 
 }  // namespace
@@ -96,7 +110,7 @@ bool sim_exchange_handle(SimSessionState& st, SimDevice& dev, long type)
 {
     uint32_t new_clock = 0;
     {
-        zel_session::SemLock lock(dev.semid);
+        SimLock lock(dev);
         switch (type) {
             case FUP_MSG:
                 answer_upload(st, upload(dev));
@@ -118,13 +132,23 @@ bool sim_exchange_handle(SimSessionState& st, SimDevice& dev, long type)
     return true;
 }
 
-void sim_exchange_tick(SimSessionState& st, SimDevice& dev)
+void sim_exchange_tick(SimSessionState& st, SimDevice& dev, uint32_t now)
 {
-    const uint32_t idle = sim_wall_seconds() - g_upload_event;
-    zel_session::SemLock lock(dev.semid);
+    const uint32_t idle = now - st.upload_event;
+    SimLock lock(dev);
     data_ul_stat& u = upload(dev);
-    const bool refusal_over = u.status == UL_STATUS_REFUSED && idle >= kRefusalHoldSeconds;
+    const bool refusal_over = u.status == UL_STATUS_REFUSED && idle >= kHoldSeconds;
     const bool abandoned = u.status == UL_STATUS_ACCEPTED && idle > st.idle_limit;
-    if (refusal_over || abandoned)
+    const bool unannounced =
+        u.status == UL_STATUS_CLAIMED && st.claim_watch.stale(u.access_ts, now, st.idle_limit);
+    if (u.status != UL_STATUS_CLAIMED)
+        st.claim_watch.reset();
+    if (refusal_over || abandoned || unannounced) {
         u.status = UL_STATUS_FREE;
+        st.claim_watch.reset();
+    }
+    if (u.status == UL_STATUS_FREE && st.cancel_honoured && idle >= kHoldSeconds) {
+        u.cancel = 0;
+        st.cancel_honoured = false;
+    }
 }

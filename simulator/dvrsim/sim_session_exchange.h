@@ -9,7 +9,8 @@
 // Answers an upload, DHCP or clock message; false for any other type.
 bool sim_exchange_handle(SimSessionState& st, SimDevice& dev, long type);
 
-// Ends refused and abandoned uploads.
-void sim_exchange_tick(SimSessionState& st, SimDevice& dev);
+// Ends refused and abandoned uploads and frees claims that were never
+// announced, judged at wall second `now`.
+void sim_exchange_tick(SimSessionState& st, SimDevice& dev, uint32_t now);
 
 #endif

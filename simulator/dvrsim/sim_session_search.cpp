@@ -3,7 +3,6 @@
 #include "sim_session_search.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -29,21 +28,11 @@ struct Recording {
     int alarm_input;      // 0..15, for kAlarm recordings
 };
 
-// Where a running search stands; simulator-private, per slot.
-struct ScanState {
-    bool running = false;  // started and not yet ended
-    int pos = 0;           // next index entry to look at
-    SlotWatch watch;       // staleness of the slot
-};
-
-std::array<ScanState, SCH_SLOTS> g_scans;
-uint32_t g_index_base;  // device clock at the start of the indexed week
-
-Recording recording(int i)
+Recording recording(uint32_t index_base, int i)
 {
     const int camera = i % kCameras, half_hour = i / kCameras;
     Recording r;
-    r.start = g_index_base + static_cast<uint32_t>(half_hour) * 1800 + camera * 7;
+    r.start = index_base + static_cast<uint32_t>(half_hour) * 1800 + camera * 7;
     r.end = r.start + kRecordingSeconds;
     r.camera = camera;
     r.flags = kContinuous;
@@ -100,18 +89,18 @@ sch_shm* slot_at(SimSessionState& st, int slot)
 void free_slot(SimSessionState& st, int slot)
 {
     std::memset(slot_at(st, slot), 0, sizeof(sch_shm));
-    g_scans[slot] = ScanState{};
+    st.scans[slot] = SimScan{};
 }
 
 // Scans the next part of the index into the slot's results; the caller
 // holds the lock.
-void advance(sch_shm& s, ScanState& scan)
+void advance(sch_shm& s, SimScan& scan, uint32_t index_base)
 {
     const bool motion = s.mt_filter.cameramap != 0;
     const int stop = std::min(kIndexSize, scan.pos + kIndexSize / kRefreshesPerScan);
     s.sch_prev_result_num = s.sch_result_num;
     for (; scan.pos < stop && s.sch_result_num < SCH_MAX_RESULTS; ++scan.pos) {
-        const Recording r = recording(scan.pos);
+        const Recording r = recording(index_base, scan.pos);
         s.sch_chnl = static_cast<uint8_t>(r.camera);
         if (!(motion ? motion_match(s, r, scan.pos) : filter_match(s, r)))
             continue;
@@ -134,23 +123,17 @@ void advance(sch_shm& s, ScanState& scan)
 
 }  // namespace
 
-void sim_search_reset()
-{
-    g_scans.fill(ScanState{});
-    g_index_base = 0;
-}
-
 bool sim_search_handle(SimSessionState& st, SimDevice& dev, long type, int slot)
 {
     if (type != SCH_MSG_START && type != SCH_MSG_REFRESH && type != SCH_MSG_CANCEL)
         return false;
     if (slot >= SCH_SLOTS)
         return true;  // not a slot: nothing to do
-    if (g_index_base == 0)
-        g_index_base = sim_device_clock(st) - kDays * 86400;
-    zel_session::SemLock lock(dev.semid);
+    if (st.index_base == 0)
+        st.index_base = sim_device_clock(st) - kDays * 86400;
+    SimLock lock(dev);
     sch_shm& s = *slot_at(st, slot);
-    ScanState& scan = g_scans[slot];
+    SimScan& scan = st.scans[slot];
     if (s.web_user == 0)
         return true;  // freed meanwhile
     if (type == SCH_MSG_CANCEL) {
@@ -160,22 +143,21 @@ bool sim_search_handle(SimSessionState& st, SimDevice& dev, long type, int slot)
         scan.pos = 0;
         s.sch_stopped = 0;
     } else if (scan.running) {
-        advance(s, scan);
+        advance(s, scan, st.index_base);
     }
     return true;
 }
 
-void sim_search_tick(SimSessionState& st, SimDevice& dev)
+void sim_search_tick(SimSessionState& st, SimDevice& dev, uint32_t now)
 {
-    const uint32_t now = sim_wall_seconds();
-    zel_session::SemLock lock(dev.semid);
+    SimLock lock(dev);
     for (int i = 0; i < SCH_SLOTS; ++i) {
         sch_shm& s = *slot_at(st, i);
         if (s.web_user == 0)
             continue;
         const bool finished = s.sch_end == 1 && s.sch_stop == 1;
         const uint32_t limit = finished ? st.finished_limit : st.idle_limit;
-        if (g_scans[i].watch.stale(s.sch_access_ts, now, limit))
+        if (st.scans[i].watch.stale(s.sch_access_ts, now, limit))
             free_slot(st, i);
     }
 }

@@ -8,10 +8,7 @@
 // Answers a search message (types 1 to 3); false for any other type.
 bool sim_search_handle(SimSessionState& st, SimDevice& dev, long type, int slot);
 
-// Frees cancelled, finished and stale slots.
-void sim_search_tick(SimSessionState& st, SimDevice& dev);
-
-// Forgets every running search (the table is new).
-void sim_search_reset();
+// Frees finished and stale slots, judged at wall second `now`.
+void sim_search_tick(SimSessionState& st, SimDevice& dev, uint32_t now);
 
 #endif

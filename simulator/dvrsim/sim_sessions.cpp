@@ -79,30 +79,39 @@ bool sim_sessions_start(SimDevice& /*dev*/, bool replace)
         drop_table(g_state.sch, SCH_SHM_KEY);
         return false;
     }
-    sim_search_reset();
-    sim_diskmap_reset();
     return true;
+}
+
+// The search and exchange families own their types; every other type is a
+// disk-map request, since a request sends 768 + op or 770 + zoom for any
+// integers op and zoom. A new family must be asked before the disk map.
+bool sim_sessions_dispatch(SimSessionState& st, SimDevice& dev, long type, unsigned char payload)
+{
+    if (type <= 0)
+        return false;  // no sender can queue it
+    if (!sim_search_handle(st, dev, type, payload) && !sim_exchange_handle(st, dev, type))
+        sim_diskmap_handle(st, dev, type, payload);
+    return true;
+}
+
+void sim_sessions_timed(SimSessionState& st, SimDevice& dev, uint32_t now)
+{
+    if (now == st.last_tick)
+        return;
+    st.last_tick = now;
+    sim_search_tick(st, dev, now);
+    sim_diskmap_tick(st, dev, now);
+    sim_exchange_tick(st, dev, now);
 }
 
 bool sim_sessions_handle(SimDevice& dev, long type, unsigned char payload)
 {
-    return sim_search_handle(g_state, dev, type, payload) ||
-           sim_diskmap_handle(g_state, dev, type, payload) ||
-           sim_exchange_handle(g_state, dev, type);
+    return sim_sessions_dispatch(g_state, dev, type, payload);
 }
 
-// Slot freeing and upload time-outs work in whole seconds: once a second is
-// enough, and keeps the lock free for the requests between.
 void sim_sessions_tick(SimDevice& dev)
 {
-    static uint32_t last_second;
-    const uint32_t now = sim_wall_seconds();
-    if (now == last_second)
-        return;
-    last_second = now;
-    sim_search_tick(g_state, dev);
-    sim_diskmap_tick(g_state, dev);
-    sim_exchange_tick(g_state, dev);
+    sim_sessions_timed(g_state, dev, sim_wall_seconds());
 }
 
 void sim_sessions_stop(SimDevice& /*dev*/)

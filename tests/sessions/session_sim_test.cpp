@@ -1,11 +1,10 @@
 // session_sim_test.cpp - the simulator's session services answering the
-// library's real calls (event and motion search, disk map zoom, a refused
-// upload) and freeing stale and finished slots.
+// library's real calls (event and motion search, disk map zoom, upload
+// claims and cancels), answering every disk-map type, and freeing stale and
+// finished slots and unannounced upload claims.
 #include "session_fixture.h"
 
-#include "sim_session_diskmap.h"
-#include "sim_session_exchange.h"
-#include "sim_session_search.h"
+#include "sim_session_common.h"
 
 namespace session_test {
 namespace {
@@ -18,15 +17,11 @@ class SimulatorTest : public SessionTest {
         st.sch = sch;
         st.da = da;
         dev = SimDevice{cfg, semid, msgid};
-        sim_search_reset();
-        sim_diskmap_reset();
     }
 
     bool handle(const Msg& m)
     {
-        return sim_search_handle(st, dev, m.type, m.payload) ||
-               sim_diskmap_handle(st, dev, m.type, m.payload) ||
-               sim_exchange_handle(st, dev, m.type);
+        return sim_sessions_dispatch(st, dev, m.type, static_cast<unsigned char>(m.payload));
     }
 
     // Answers everything waiting on the queue, in order.
@@ -102,8 +97,7 @@ TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed)
         da_slot(i)->conn_id = 10 + i;
         da_slot(i)->access_ts = stamp;
     }
-    sim_search_tick(st, dev);
-    sim_diskmap_tick(st, dev);
+    sim_sessions_timed(st, dev, now);
     for (int i = 0; i < kCases; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(sch_slot(i)->web_user == 0, cases[i].freed);
@@ -137,15 +131,76 @@ TEST_F(SimulatorTest, DiskMapZoomsInAndOut)
     }
 }
 
-// Accepted uploads, pieces, cancellation, DHCP and the clock are driven
-// end to end by dvrsession_test.sh; a refused claim is not.
-TEST_F(SimulatorTest, UploadRefusalClearsALeftOverCancel)
+// Every type outside the search and upload/runtime families is a disk-map
+// request: 768 + op or 770 + zoom for any integers op and zoom.
+TEST_F(SimulatorTest, DiskMapAnswersEveryTypeARequestCanSend)
 {
-    st.refuse_uploads = true;
-    start_simulated_service();
-    ul()->cancel = 1;
-    EXPECT_EQ(fup_occupy(cfg, semid, msgid), FUP_REFUSED);
-    EXPECT_EQ(ul()->cancel, 0u);
+    const long types[] = {768, 4, 767, 1024, 12296, 12300, 770 + 20000, 768L + 0x7fffffff};
+    da_slot(3)->conn_id = 7;
+    da_slot(3)->da_map.level = 200;  // written by another process: past the deepest level
+    for (long type : types) {
+        SCOPED_TRACE(type);
+        EXPECT_TRUE(handle({type, 3}));
+        EXPECT_EQ(da_op_done(da, 3, semid), 1);
+        EXPECT_LE(da_slot(3)->da_map.level, 3);
+    }
+    EXPECT_TRUE(handle({4, 5}));  // a free slot is not answered
+    EXPECT_EQ(da_op_done(da, 5, semid), 0);
+}
+
+// A claim whose claimant died before announcing it is freed after the idle
+// limit, timed from its access_ts.
+TEST_F(SimulatorTest, UnannouncedUploadClaimIsFreed)
+{
+    const uint32_t now = sim_wall_seconds();
+    const struct {
+        uint32_t status, stamp;
+        uint32_t after;  // status after one timed round
+    } cases[] = {{UL_STATUS_CLAIMED, now - 100, UL_STATUS_FREE},
+                 {UL_STATUS_CLAIMED, now - 5, UL_STATUS_CLAIMED},
+                 {UL_STATUS_CLAIMED, now + 100, UL_STATUS_CLAIMED},
+                 {UL_STATUS_CLAIMED, 0, UL_STATUS_CLAIMED}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stamp);
+        st = SimSessionState{};
+        st.sch = sch;
+        st.da = da;
+        st.upload_event = now;  // no other upload ends meanwhile
+        ul()->status = c.status;
+        ul()->access_ts = c.stamp;
+        sim_sessions_timed(st, dev, now);
+        EXPECT_EQ(ul()->status, c.after);
+    }
+}
+
+// A cancel acted on is cleared by the next claim; one made before the
+// simulator saw the claim belongs to it, and the claim is refused. The
+// claims are made with no service running and answered afterwards.
+TEST_F(SimulatorTest, UploadClaimKeepsAnEarlyCancelAndDropsAnOldOne)
+{
+    const struct {
+        bool refuse;  // simulator refuses every upload
+        bool old;     // a cancel was acted on before the claim
+        bool early;   // cancel sent after the claim, before it was answered
+        uint32_t status, cancel;
+    } cases[] = {{false, true, false, UL_STATUS_ACCEPTED, 0},
+                 {true, true, false, UL_STATUS_REFUSED, 0},
+                 {false, false, true, UL_STATUS_REFUSED, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.refuse << c.old << c.early);
+        *ul() = data_ul_stat{};
+        st.refuse_uploads = c.refuse;
+        if (c.old) {
+            fup_cancel(cfg, semid, msgid);
+            serve_queue();
+        }
+        EXPECT_EQ(fup_occupy(cfg, semid, msgid), FUP_NO_ANSWER);
+        if (c.early)
+            fup_cancel(cfg, semid, msgid);
+        serve_queue();
+        EXPECT_EQ(ul()->status, c.status);
+        EXPECT_EQ(ul()->cancel, c.cancel);
+    }
 }
 
 }  // namespace

@@ -184,9 +184,9 @@ TEST(SimProcess, LogsEveryMessageAndLeavesTheQueueEmpty)
     ASSERT_GE(q, 0);
     ASSERT_EQ(0, put_msg_text(q, 4242, 7));
     ASSERT_EQ(0, put_msg_text(q, 4243, 255));
-    EXPECT_TRUE(wait_for_text(sim, "message type 4242 (unknown type) payload 7: unanswered"))
+    EXPECT_TRUE(wait_for_text(sim, "message type 4242 (disk map) payload 7: handled"))
         << slurp(sim.out);
-    EXPECT_TRUE(wait_for_text(sim, "message type 4243 (unknown type) payload 255: unanswered"));
+    EXPECT_TRUE(wait_for_text(sim, "message type 4243 (disk map) payload 255: handled"));
     struct msqid_ds st {};
     ASSERT_EQ(0, msgctl(q, IPC_STAT, &st));
     EXPECT_EQ(0u, st.msg_qnum);
