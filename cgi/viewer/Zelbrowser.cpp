@@ -11,17 +11,6 @@
 #include "shm.h"
 #include "srv_cgi_cfg.h"
 
-int msgid;
-int shmid;
-int semid;
-void* shm_info;
-network_setting netSetting;
-system_time_date_setting time_date;
-unsigned char language;
-unsigned char g_model;
-unsigned char g_channelAmt;
-unsigned char g_brand;
-
 int hasAccess(unsigned char setting, int level)
 {
     return (setting == 0 || 3 - static_cast<int>(setting) >= level) ? 1 : 0;
@@ -34,25 +23,25 @@ constexpr int kIpCameras = ZEL_COVERT_CAMERAS - kAnalogCameras;
 
 // Looks up the three device objects and attaches the segment; false after
 // reporting the first failure with perror.
-bool attachDevice()
+bool attachDevice(zelRequest& req)
 {
-    msgid = get_msg_id(ZEL_DEVICE_KEY);
-    if (msgid < 0) {
+    req.msgid = get_msg_id(ZEL_DEVICE_KEY);
+    if (req.msgid < 0) {
         std::perror("Info ---- Create message queue failed.");
         return false;
     }
-    shmid = get_shm_id(ZEL_DEVICE_KEY);
-    if (shmid < 0) {
+    req.shmid = get_shm_id(ZEL_DEVICE_KEY);
+    if (req.shmid < 0) {
         std::perror("Info ---- Create shm failed.");
         return false;
     }
-    semid = get_sem(ZEL_DEVICE_KEY);
-    if (semid < 0) {
+    req.semid = get_sem(ZEL_DEVICE_KEY);
+    if (req.semid < 0) {
         std::perror("Info ---- Create semaphore failed.");
         return false;
     }
-    shm_info = get_shm_ptr(ZEL_DEVICE_KEY);
-    if (!shm_info) {
+    req.shm_info = get_shm_ptr(ZEL_DEVICE_KEY);
+    if (!req.shm_info) {
         std::perror("Info ---- failed to get shm pointer.");
         return false;
     }
@@ -71,8 +60,8 @@ void fillCovertList(const dvr_config& cfg, unsigned char covert_access, unsigned
 
 // Decodes a non-empty id and writes the playback page; false (after the
 // one-line refusal) when the id is malformed.
-bool servePlayback(char* id, unsigned char frontpanel_access, unsigned char covert_access,
-                   unsigned char* covert_list)
+bool servePlayback(const zelRequest& req, char* id, unsigned char frontpanel_access,
+                   unsigned char covert_access, unsigned char* covert_list)
 {
     const int cam = getCmr(id);
     const unsigned int day = getDate(id);
@@ -81,7 +70,7 @@ bool servePlayback(char* id, unsigned char frontpanel_access, unsigned char cove
         std::fputs("Invalid argument.", cgiOut);
         return false;
     }
-    showPlaybackHtml(frontpanel_access, covert_access, covert_list, cam, day, time);
+    showPlaybackHtml(&req, frontpanel_access, covert_access, covert_list, cam, day, time);
     return true;
 }
 
@@ -92,24 +81,25 @@ bool servePlayback(char* id, unsigned char frontpanel_access, unsigned char cove
 int cgiMain(void)
 {
     cgiHeaderContentType("text/html");
-    if (!attachDevice())
+    zelRequest req{};
+    if (!attachDevice(req))
         return -1;
 
     cfg_model model;
-    read_config_model(shm_info, semid, &model);
-    g_channelAmt = model.g_channelAmt;
-    g_model = model.g_model;
-    g_brand = model.g_brand;
-    rw_network_setting(0, shm_info, semid, &netSetting);
-    const dvr_config& cfg = *static_cast<const dvr_config*>(shm_info);
+    read_config_model(req.shm_info, req.semid, &model);
+    req.g_channelAmt = model.g_channelAmt;
+    req.g_model = model.g_model;
+    req.g_brand = model.g_brand;
+    rw_network_setting(0, req.shm_info, req.semid, &req.netSetting);
+    const dvr_config& cfg = *static_cast<const dvr_config*>(req.shm_info);
     const unsigned char covertSetting = cfg.system.security.covert;
     const unsigned char frontPanelSetting = cfg.system.security.front_panel;
-    language = 0;
+    req.language = 0;
 
-    const int level = getUserLevel(shm_info, semid, cgiRemoteUser);
+    const int level = getUserLevel(req.shm_info, req.semid, cgiRemoteUser);
     if (level < 0)
         return -1;
-    rw_system_time_date_setting(0, shm_info, semid, &time_date);
+    rw_system_time_date_setting(0, req.shm_info, req.semid, &req.time_date);
 
     const unsigned char covert_access = hasAccess(covertSetting, level);
     const unsigned char frontpanel_access = hasAccess(frontPanelSetting, level);
@@ -120,11 +110,11 @@ int cgiMain(void)
     cgiFormString("id", id, sizeof id);
     id[sizeof id - 1] = '\0';
     if (id[0] != '\0') {
-        if (!servePlayback(id, frontpanel_access, covert_access, covert_list))
+        if (!servePlayback(req, id, frontpanel_access, covert_access, covert_list))
             return 0;
     } else {
-        showIndexHtml(frontpanel_access, covert_access, covert_list);
+        showIndexHtml(&req, frontpanel_access, covert_access, covert_list);
     }
-    shmdt(shm_info);
+    shmdt(req.shm_info);
     return 0;
 }

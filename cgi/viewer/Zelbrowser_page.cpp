@@ -20,12 +20,12 @@ const char* const dt_format[3][2] = {
     {"%y/%m/%d %H:%M:%S", "%y/%m/%d %I:%M:%S %p"},
 };
 
-const char* currentDtFormat(void)
+const char* currentDtFormat(const system_time_date_setting* time_date)
 {
     constexpr unsigned kDateFormats = sizeof dt_format / sizeof dt_format[0];
     constexpr unsigned kTimeFormats = sizeof dt_format[0] / sizeof dt_format[0][0];
-    const unsigned date = time_date.date_format < kDateFormats ? time_date.date_format : 0;
-    const unsigned time = time_date.time_format < kTimeFormats ? time_date.time_format : 0;
+    const unsigned date = time_date->date_format < kDateFormats ? time_date->date_format : 0;
+    const unsigned time = time_date->time_format < kTimeFormats ? time_date->time_format : 0;
     return dt_format[date][time];
 }
 
@@ -90,6 +90,7 @@ class Out {
 
 // What a page's generated lines are made of.
 struct PageValues {
+    const zelRequest& req;             // what the handler read from the device
     unsigned char frontpanel_access;   // 1: user may use front-panel functions
     unsigned char covert_access;       // 1: user may see covert cameras
     const unsigned char* covert_list;  // ZEL_COVERT_CAMERAS covert flags
@@ -110,42 +111,42 @@ struct MarkerRule {
 // Connection lines shared by both pages: ports, passcode, covert access.
 void writeConnection(Out& out, const PageValues& v)
 {
-    const network_advanced_setting& adv = netSetting.ip_advanced;
+    const network_advanced_setting& adv = v.req.netSetting.ip_advanced;
     char pass[5] = {};
-    std::memcpy(pass, netSetting.ip_settings.ethernet_password, 4);
+    std::memcpy(pass, v.req.netSetting.ip_settings.ethernet_password, 4);
     out << "\t\tg_conn_port=\"" << adv.listen_port << "\";\n"
         << "\t\tm_port=" << adv.tcp_control_port << ";\n"
         << "\t\tg_conn_pass=\"" << std::string_view(pass) << "\";\n"
         << "\t\tg_covert_access=" << v.covert_access << ";\n";
 }
 
-void writeLanguage(Out& out, const PageValues&)
+void writeLanguage(Out& out, const PageValues& v)
 {
-    out << "<script src='language/" << language << ".js' type='text/javascript'></script>\n";
+    out << "<script src='language/" << v.req.language << ".js' type='text/javascript'></script>\n";
 }
 
-void writeDtFormat(Out& out)
+void writeDtFormat(Out& out, const PageValues& v)
 {
-    out << "\t\tdt_format = \"" << std::string_view(currentDtFormat()) << "\";\n";
+    out << "\t\tdt_format = \"" << std::string_view(currentDtFormat(&v.req.time_date)) << "\";\n";
 }
 
 void writeLiveInformation(Out& out, const PageValues& v)
 {
     writeConnection(out, v);
     out << "\t\tg_frontpanel_access=" << v.frontpanel_access << ";\n"
-        << "\t\ttop.m_CameraCount=" << g_channelAmt << ";\n"
-        << "\t\ttop.m_ModelName=" << g_model << ";\n"
-        << "\t\ttop.m_pType=" << g_brand << ";\n"
-        << "\t\ttop.logType(" << g_model << ");\n";
-    writeDtFormat(out);
+        << "\t\ttop.m_CameraCount=" << v.req.g_channelAmt << ";\n"
+        << "\t\ttop.m_ModelName=" << v.req.g_model << ";\n"
+        << "\t\ttop.m_pType=" << v.req.g_brand << ";\n"
+        << "\t\ttop.logType(" << v.req.g_model << ");\n";
+    writeDtFormat(out, v);
     for (int i = 0; i < ZEL_COVERT_CAMERAS; ++i)
         out << "\t\tg_covert_list[" << i << "]=" << v.covert_list[i] << ";\n";
 }
 
 // Channels 1 to 4 are static in the template; 5 and up are generated.
-void writeChannels(Out& out, const PageValues&)
+void writeChannels(Out& out, const PageValues& v)
 {
-    for (int i = 4; i < g_channelAmt; ++i)
+    for (int i = 4; i < v.req.g_channelAmt; ++i)
         out << "\t\t<td>\n\t\t<table cellspacing=0 width=25px height=70px "
                "style='font-size:7pt;color: #888888'>\n\t\t<tr>\n\t\t<td>\n\t\t"
             << i + 1
@@ -170,10 +171,10 @@ void writePlaybackInformation(Out& out, const PageValues& v)
         << "\t\tm_min=" << min << "\n"
         << "\t\tm_sec=" << sec << "\n";
     writeConnection(out, v);
-    out << "\t\tm_CameraCount=" << g_channelAmt << ";\n"
-        << "\t\tm_ModelName=" << g_model << ";\n"
-        << "\t\ttop.m_pType=" << g_brand << ";\n";
-    writeDtFormat(out);
+    out << "\t\tm_CameraCount=" << v.req.g_channelAmt << ";\n"
+        << "\t\tm_ModelName=" << v.req.g_model << ";\n"
+        << "\t\ttop.m_pType=" << v.req.g_brand << ";\n";
+    writeDtFormat(out, v);
 }
 
 constexpr MarkerRule kLiveRules[] = {
@@ -280,17 +281,19 @@ int copyTemplate(const char* file, const MarkerRule (&rules)[N], const PageValue
 
 }  // namespace
 
-int showIndexHtml(unsigned char frontpanel_access, unsigned char covert_access,
-                  unsigned char* covert_list)
+int showIndexHtml(const zelRequest* req, unsigned char frontpanel_access,
+                  unsigned char covert_access, unsigned char* covert_list)
 {
-    assert(covert_list);
-    const PageValues v{frontpanel_access, covert_access, covert_list, 0, 0, 0};
+    assert(req && covert_list);
+    const PageValues v{*req, frontpanel_access, covert_access, covert_list, 0, 0, 0};
     return copyTemplate("ZelBrowser.htm", kLiveRules, v);
 }
 
-int showPlaybackHtml(unsigned char frontpanel_access, unsigned char covert_access,
-                     unsigned char* covert_list, int m_cam, long m_day, long m_time)
+int showPlaybackHtml(const zelRequest* req, unsigned char frontpanel_access,
+                     unsigned char covert_access, unsigned char* covert_list, int m_cam, long m_day,
+                     long m_time)
 {
-    const PageValues v{frontpanel_access, covert_access, covert_list, m_cam, m_day, m_time};
+    assert(req && covert_list);
+    const PageValues v{*req, frontpanel_access, covert_access, covert_list, m_cam, m_day, m_time};
     return copyTemplate("Playback.htm", kPlaybackRules, v);
 }

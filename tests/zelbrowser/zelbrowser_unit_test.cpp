@@ -88,9 +88,10 @@ TEST(DateTimeFormat, TableAndFallback)
         {3, 1, "%m/%d/%y %I:%M:%S %p"}, {1, 2, "%d/%m/%y %H:%M:%S"},
     };
     for (const FormatCase& c : cases) {
+        system_time_date_setting time_date{};
         time_date.date_format = c.date_format;
         time_date.time_format = c.time_format;
-        EXPECT_STREQ(currentDtFormat(), c.expected)
+        EXPECT_STREQ(currentDtFormat(&time_date), c.expected)
             << int(c.date_format) << "," << int(c.time_format);
     }
 }
@@ -108,9 +109,8 @@ class PageWriter : public ::testing::Test {
         savedOut_ = cgiOut;
         cgiOut = std::tmpfile();
         ASSERT_NE(cgiOut, nullptr);
-        std::memset(&netSetting, 0, sizeof netSetting);
-        std::memset(&time_date, 0, sizeof time_date);
-        g_channelAmt = 4;
+        req_ = zelRequest{};
+        req_.g_channelAmt = 4;
     }
     void TearDown() override
     {
@@ -141,19 +141,20 @@ class PageWriter : public ::testing::Test {
     int live()
     {
         unsigned char list[ZEL_COVERT_CAMERAS] = {};
-        return showIndexHtml(1, 1, list);
+        return showIndexHtml(&req_, 1, 1, list);
     }
     // The values the handler would have read from the device.
-    static void setDevice(int listenPort, int controlPort, const char (&password)[6], int channels,
-                          int model, int brand)
+    void setDevice(int listenPort, int controlPort, const char (&password)[6], int channels,
+                   int model, int brand)
     {
-        netSetting.ip_advanced.listen_port = static_cast<uint16_t>(listenPort);
-        netSetting.ip_advanced.tcp_control_port = static_cast<uint16_t>(controlPort);
-        std::memcpy(netSetting.ip_settings.ethernet_password, password, 5);
-        g_channelAmt = static_cast<unsigned char>(channels);
-        g_model = static_cast<unsigned char>(model);
-        g_brand = static_cast<unsigned char>(brand);
+        req_.netSetting.ip_advanced.listen_port = static_cast<uint16_t>(listenPort);
+        req_.netSetting.ip_advanced.tcp_control_port = static_cast<uint16_t>(controlPort);
+        std::memcpy(req_.netSetting.ip_settings.ethernet_password, password, 5);
+        req_.g_channelAmt = static_cast<unsigned char>(channels);
+        req_.g_model = static_cast<unsigned char>(model);
+        req_.g_brand = static_cast<unsigned char>(brand);
     }
+    zelRequest req_{};  // the request value the handler would have filled
     std::string dir_;
     char oldCwd_[4096];
     FILE* savedOut_ = nullptr;
@@ -219,12 +220,12 @@ TEST_F(PageWriter, LiveInformationBlockWinsOverOtherMarkers)
 {
     writeFile("ZelBrowser.htm", "<!-- Language --> <!-- Channels --> <!-- information -->\n");
     setDevice(65535, 1, "ab\0cd", 16, 200, 7);
-    time_date.date_format = 1;
-    time_date.time_format = 1;
+    req_.time_date.date_format = 1;
+    req_.time_date.time_format = 1;
     unsigned char list[ZEL_COVERT_CAMERAS] = {};
     list[0] = 1;
     list[19] = 255;
-    EXPECT_EQ(showIndexHtml(0, 1, list), 0);
+    EXPECT_EQ(showIndexHtml(&req_, 0, 1, list), 0);
     std::string expected =
         "\t\tg_conn_port=\"65535\";\n\t\tm_port=1;\n\t\tg_conn_pass=\"ab\";\n"
         "\t\tg_covert_access=1;\n\t\tg_frontpanel_access=0;\n\t\ttop.m_CameraCount=16;\n"
@@ -241,7 +242,7 @@ TEST_F(PageWriter, PlaybackKeepsLiveOnlyMarkers)
     writeFile("Playback.htm", "<!-- information -->\n<!-- Channels -->\nx<!-- Information -->y\n");
     setDevice(9000, 9001, "abcde", 8, 3, 2);
     unsigned char list[ZEL_COVERT_CAMERAS] = {};
-    EXPECT_EQ(showPlaybackHtml(1, 0, list, 3, 0x2A4C, 86399), 0);
+    EXPECT_EQ(showPlaybackHtml(&req_, 1, 0, list, 3, 0x2A4C, 86399), 0);
     EXPECT_EQ(response(),
               "<!-- information -->\n<!-- Channels -->\n"
               "\t\tm_cam=2\n\t\tm_year=2021\n\t\tm_month=2\n\t\tm_date=12\n"
