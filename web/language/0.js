@@ -15,5 +15,8 @@ var L = {
 	play: "Play",
 	pause: "Pause",
 	live: "Live view",
-	recorded: "Recorded at"
+	recorded: "Recorded at",
+	playback: "Playback",
+	no_picture: "no picture",
+	hidden_camera: "not available to this user"
 };
