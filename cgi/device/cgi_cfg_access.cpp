@@ -146,212 +146,212 @@ int copy_ip_media(int r0w1, void* shm, int sem, void* setting, Region media)
 
 extern "C" {
 
-int rw_display_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_display_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kDisplay);
 }
 
-int rw_all_user_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_all_user_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kAllUsers);
 }
 
-int rw_user_setting(int r0w1, void* shm, int sem, void* setting, int user_num)
+int rw_user_setting(int r0w1, void* shm, int sem, void* setting, int user_num) noexcept
 {
     assert(user_num >= 0 && user_num < 25);
     return copy_locked(r0w1, shm, sem, setting, element(kUser0, user_num));
 }
 
-int rw_analog_camera_setting(int r0w1, void* shm, int sem, void* setting, int camera_num)
+int rw_analog_camera_setting(int r0w1, void* shm, int sem, void* setting, int camera_num) noexcept
 {
     assert(camera_num >= 0 && camera_num < 16);
     return copy_locked(r0w1, shm, sem, setting, element(kAnalog0, camera_num));
 }
 
-int rw_ip_camera_setting(int r0w1, void* shm, int sem, void* setting, int camera_num)
+int rw_ip_camera_setting(int r0w1, void* shm, int sem, void* setting, int camera_num) noexcept
 {
     assert(camera_num >= 0 && camera_num < 4);
     return copy_locked(r0w1, shm, sem, setting, element(kIpCam0, camera_num));
 }
 
-int rw_ip_camera_vidar_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_ip_camera_vidar_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_ip_media(r0w1, shm, sem, setting, kVidar);
 }
 
-int rw_ip_camera_vidar_II_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_ip_camera_vidar_II_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_ip_media(r0w1, shm, sem, setting, kVidarII);
 }
 
-int rw_schedules_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_schedules_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSchedules);
 }
 
-int rw_schedule_entry_setting(int r0w1, void* shm, int sem, void* setting, int entry_num)
+int rw_schedule_entry_setting(int r0w1, void* shm, int sem, void* setting, int entry_num) noexcept
 {
     assert(entry_num >= 0 && entry_num < 256);
     return copy_locked(r0w1, shm, sem, setting, element(kSchedule0, entry_num));
 }
 
-int rw_frontpanel_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_frontpanel_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kFrontpanel);
 }
 
-int rw_alarm_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_alarm_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kAlarms);
 }
 
-int rw_alarm_system_notification_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_alarm_system_notification_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kAlarmNotify);
 }
 
-int rw_alarm_silent_alarm_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_alarm_silent_alarm_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kAlarmSilent);
 }
 
-int rw_alarm_io_setting_local(int r0w1, void* shm, int sem, void* setting, int local_num)
+int rw_alarm_io_setting_local(int r0w1, void* shm, int sem, void* setting, int local_num) noexcept
 {
     assert(local_num >= 0 && local_num < 16);
     return copy_locked(r0w1, shm, sem, setting, element(kAlarmLocal0, local_num));
 }
 
-int rw_alarm_io_setting_ip(int r0w1, void* shm, int sem, void* setting, int ip_num)
+int rw_alarm_io_setting_ip(int r0w1, void* shm, int sem, void* setting, int ip_num) noexcept
 {
     assert(ip_num >= 0 && ip_num < 4);
     return copy_locked(r0w1, shm, sem, setting, element(kAlarmIp0, ip_num));
 }
 
-int rw_network_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetwork);
 }
 
-int rw_network_ip_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_ip_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetIp);
 }
 
-int rw_network_advanced_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_advanced_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetAdvanced);
 }
 
-int rw_network_service_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_service_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetService);
 }
 
-int rw_network_streaming_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_streaming_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetStreaming);
 }
 
-int rw_network_serial_pass_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_serial_pass_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetSerialPass);
 }
 
-int rw_network_notification_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_notification_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetNotify);
 }
 
-int rw_network_email_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_email_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetEmail);
 }
 
-int rw_network_dialout_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_network_dialout_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kNetDialout);
 }
 
-int rw_system_front_panel_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_system_front_panel_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSysFrontPanel);
 }
 
-int rw_system_audio_output_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_system_audio_output_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSysAudio);
 }
 
-int rw_system_time_date_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_system_time_date_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSysTimeDate);
 }
 
-int rw_system_security_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_system_security_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSysSecurity);
 }
 
-int rw_system_language_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_system_language_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSysLanguage);
 }
 
-int rw_system_disk_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_system_disk_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSysDisk);
 }
 
-int rw_system_serial_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_system_serial_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kSysSerial);
 }
 
-int rw_info_hostname(int r0w1, void* shm, int sem, char* host_name)
+int rw_info_hostname(int r0w1, void* shm, int sem, char* host_name) noexcept
 {
     return copy_locked(r0w1, shm, sem, host_name, kHostname);
 }
 
-int rw_macro_setting(int r0w1, void* shm, int sem, void* setting)
+int rw_macro_setting(int r0w1, void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(r0w1, shm, sem, setting, kMacros);
 }
 
-int rw_macro_setting_entry(int r0w1, void* shm, int sem, void* setting, int macro_num)
+int rw_macro_setting_entry(int r0w1, void* shm, int sem, void* setting, int macro_num) noexcept
 {
     assert(macro_num >= 0 && macro_num < 256);
     return copy_locked(r0w1, shm, sem, setting, element(kMacro0, macro_num));
 }
 
-int rw_macro_num(int r0w1, void* shm, int sem, int* p_macro_num)
+int rw_macro_num(int r0w1, void* shm, int sem, int* p_macro_num) noexcept
 {
     static_assert(sizeof(int) == sizeof(int32_t), "the macro count is a 32-bit int");
     return copy_locked(r0w1, shm, sem, p_macro_num, kMacroNum);
 }
 
-int read_info_setting(void* shm, int sem, void* setting)
+int read_info_setting(void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(0, shm, sem, setting, kInfo);
 }
 
-int read_perm_setting(void* shm, int sem, void* setting)
+int read_perm_setting(void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(0, shm, sem, setting, kPerm);
 }
 
-int read_tv_format_setting(void* shm, int sem, unsigned char* setting)
+int read_tv_format_setting(void* shm, int sem, unsigned char* setting) noexcept
 {
     return copy_locked(0, shm, sem, setting, kTvFormat);
 }
 
-int read_config_model(void* shm, int sem, void* setting)
+int read_config_model(void* shm, int sem, void* setting) noexcept
 {
     return copy_locked(0, shm, sem, setting, kModel);
 }
 
 // ---- helpers ----
 
-int convertIPtoI(char* in_addr)
+int convertIPtoI(char* in_addr) noexcept
 {
     char work[80] = {};
     std::strncpy(work, in_addr, sizeof work - 1);  // longer text is cut, never overrun
@@ -370,7 +370,7 @@ int convertIPtoI(char* in_addr)
     return static_cast<int>(sum);
 }
 
-void convertItoIP(char* ip, int addr)
+void convertItoIP(char* ip, int addr) noexcept
 {
     const uint32_t a = static_cast<uint32_t>(addr);
     std::memset(ip, 0, 80);
@@ -378,7 +378,7 @@ void convertItoIP(char* ip, int addr)
                   a & 0xffu);
 }
 
-int nullPadding(char* str, int max)
+int nullPadding(char* str, int max) noexcept
 {
     assert(max > 0);
     const std::size_t width = static_cast<std::size_t>(max);
@@ -392,7 +392,7 @@ int nullPadding(char* str, int max)
     return static_cast<int>(end);
 }
 
-int spacePadding(char* str, int max)
+int spacePadding(char* str, int max) noexcept
 {
     assert(max > 0);
     const std::size_t width = static_cast<std::size_t>(max);

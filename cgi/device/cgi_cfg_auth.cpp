@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -15,13 +16,17 @@ constexpr int kNameWidth = 12;  // names are compared over this many bytes
 constexpr int kNotFound = -1;
 
 // The given name, NUL-padded to at least the compared width and normalised
-// like a stored name; the caller's text is never modified.
-std::vector<char> normalised_copy(const char* givenUser)
+// like a stored name, in memory of its own (the caller's text is never
+// modified); null when that memory cannot be had.
+std::unique_ptr<char[]> normalised_copy(const char* givenUser) noexcept
 {
     const std::size_t len = std::strlen(givenUser);
-    std::vector<char> copy(std::max<std::size_t>(len, kNameWidth) + 1, '\0');
-    std::memcpy(copy.data(), givenUser, len);
-    nullPadding(copy.data(), kNameWidth);
+    std::unique_ptr<char[]> copy(
+        new (std::nothrow) char[std::max<std::size_t>(len, kNameWidth) + 1]());
+    if (copy) {
+        std::memcpy(copy.get(), givenUser, len);
+        nullPadding(copy.get(), kNameWidth);
+    }
     return copy;
 }
 
@@ -43,22 +48,24 @@ int find_level(void* p_shm, int sem_id, const char* name)
 
 }  // namespace
 
-extern "C" int getUserLevel(void* p_shm, int sem_id, char* givenUser)
+extern "C" int getUserLevel(void* p_shm, int sem_id, char* givenUser) noexcept
 {
-    const std::vector<char> name = normalised_copy(givenUser);
-    return find_level(p_shm, sem_id, name.data());
+    const std::unique_ptr<char[]> name = normalised_copy(givenUser);
+    return name ? find_level(p_shm, sem_id, name.get()) : kNotFound;
 }
 
-extern "C" int checkPrivilige(void* p_shm, int sem_id, char* givenUser, int givenLevel)
+extern "C" int checkPrivilige(void* p_shm, int sem_id, char* givenUser, int givenLevel) noexcept
 {
-    std::vector<char> name = normalised_copy(givenUser);
-    const int level = find_level(p_shm, sem_id, name.data());
+    const std::unique_ptr<char[]> name = normalised_copy(givenUser);
+    if (!name)  // no memory to compare with: refuse rather than admit
+        return blockRequest(givenUser);
+    const int level = find_level(p_shm, sem_id, name.get());
     if (level != kNotFound && level <= givenLevel)
         return 0;
-    return blockRequest(name.data());
+    return blockRequest(name.get());
 }
 
-extern "C" int blockRequest(char* p_user)
+extern "C" int blockRequest(char* p_user) noexcept
 {
     cgiHeaderContentType("text/html");
     std::fprintf(cgiOut,

@@ -51,7 +51,7 @@ void prepare_found_slot(da_shm* slot, const da_shm* local, int zoom, int semid)
 
 }  // namespace
 
-int da_getmap(void* p_dashm, int semid, int msgid, da_shm* p_local_dashm, int op, int zoom)
+int da_getmap(void* p_dashm, int semid, int msgid, da_shm* p_local_dashm, int op, int zoom) noexcept
 {
     int slot = -1;
     if (p_local_dashm->conn_id != 0) {
@@ -72,23 +72,23 @@ int da_getmap(void* p_dashm, int semid, int msgid, da_shm* p_local_dashm, int op
     return slot;
 }
 
-int da_find_slot(void* p_da_list, unsigned int conn_id, int semid)
+int da_find_slot(void* p_da_list, unsigned int conn_id, int semid) noexcept
 {
     return zel_session::find_owner(da_table(p_da_list), conn_id, semid);
 }
 
-int da_occupy_empty_slot(void* p_da_list, int semid, unsigned int conn_id)
+int da_occupy_empty_slot(void* p_da_list, int semid, unsigned int conn_id) noexcept
 {
     return zel_session::claim_free(da_table(p_da_list), conn_id, semid);
 }
 
-unsigned int da_incr_conn_id(void* shm, int sem)
+unsigned int da_incr_conn_id(void* shm, int sem) noexcept
 {
     return zel_session::advance_counter(static_cast<unsigned char*>(shm) + DA_CONN_COUNTER_OFFSET,
                                         sem);
 }
 
-int da_op_done(void* p_da_list, int da_slot, int semid)
+int da_op_done(void* p_da_list, int da_slot, int semid) noexcept
 {
     if (da_slot < 0 || da_slot >= DA_SLOTS)
         return -1;
@@ -101,7 +101,7 @@ int da_op_done(void* p_da_list, int da_slot, int semid)
     return 1;
 }
 
-int rw_da_map(int r0w1, void* p_da_list, int semid, void* p_local_damap, int da_slot)
+int rw_da_map(int r0w1, void* p_da_list, int semid, void* p_local_damap, int da_slot) noexcept
 {
     da_shm* slot = slot_at(p_da_list, da_slot);
     SemLock lock(semid);

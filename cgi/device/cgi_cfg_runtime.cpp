@@ -51,19 +51,19 @@ int request(void* p_cfg_shm, int semid, int msgid, size_t flag_offset, long type
 
 }  // namespace
 
-int get_dhcp_setting(void* p_cfg_shm, int semid, int msgid, cfg_rt_update_data* pdata)
+int get_dhcp_setting(void* p_cfg_shm, int semid, int msgid, cfg_rt_update_data* pdata) noexcept
 {
     return request(p_cfg_shm, semid, msgid, offsetof(cfg_rt_update_data, ip_status),
                    RT_MSG_DHCP_SETTING, pdata);
 }
 
-int get_dhcp_release(void* p_cfg_shm, int semid, int msgid, cfg_rt_update_data* pdata)
+int get_dhcp_release(void* p_cfg_shm, int semid, int msgid, cfg_rt_update_data* pdata) noexcept
 {
     return request(p_cfg_shm, semid, msgid, offsetof(cfg_rt_update_data, release_date_status),
                    RT_MSG_DHCP_RELEASE, pdata);
 }
 
-int set_system_time(void* p_cfg_shm, int semid, int msgid, uint32_t cur_ts)
+int set_system_time(void* p_cfg_shm, int semid, int msgid, uint32_t cur_ts) noexcept
 {
     {
         SemLock lock(semid);

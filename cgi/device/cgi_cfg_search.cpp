@@ -86,7 +86,7 @@ int continue_search(void* shm, int sem, int msgid, int slot, sch_shm* local)
 
 }  // namespace
 
-int sch_update(void* shm, int sem, int msgid, int revisit, sch_shm* p_localsch)
+int sch_update(void* shm, int sem, int msgid, int revisit, sch_shm* p_localsch) noexcept
 {
     if (p_localsch->web_user != 0) {
         const int slot = sch_find_slot(shm, p_localsch->web_user, sem);
@@ -105,7 +105,7 @@ int sch_update(void* shm, int sem, int msgid, int revisit, sch_shm* p_localsch)
     return start_new_search(shm, sem, msgid, p_localsch);
 }
 
-void rw_search_shm(int r0w1, void* shm, int sem, void* setting, int slot)
+void rw_search_shm(int r0w1, void* shm, int sem, void* setting, int slot) noexcept
 {
     sch_shm* s = slot_at(shm, slot);
     SemLock lock(sem);
@@ -115,42 +115,43 @@ void rw_search_shm(int r0w1, void* shm, int sem, void* setting, int slot)
         std::memcpy(s, setting, sizeof *s);
 }
 
-unsigned int incr_conn_id(void* shm, int sem)
+unsigned int incr_conn_id(void* shm, int sem) noexcept
 {
     return zel_session::advance_counter(static_cast<unsigned char*>(shm) + SCH_CONN_COUNTER_OFFSET,
                                         sem);
 }
 
-int sch_occupy_empty_slot(void* pShm, int semid, unsigned int conn_id)
+int sch_occupy_empty_slot(void* pShm, int semid, unsigned int conn_id) noexcept
 {
     return zel_session::claim_free(search_table(pShm), conn_id, semid);
 }
 
-int sch_find_slot(void* p_sch_list, unsigned int conn_id, int semid)
+int sch_find_slot(void* p_sch_list, unsigned int conn_id, int semid) noexcept
 {
     return zel_session::find_owner(search_table(p_sch_list), conn_id, semid);
 }
 
-void sch_update_ts(sch_shm* p_sch, int sem)
+void sch_update_ts(sch_shm* p_sch, int sem) noexcept
 {
     const uint32_t now = zel_session::now_seconds();
     SemLock lock(sem);
     p_sch->sch_access_ts = now;
 }
 
-int sch_compare_filter(const sch_shm* p_schshm, const sch_shm* p_localsch)
+int sch_compare_filter(const sch_shm* p_schshm, const sch_shm* p_localsch) noexcept
 {
     if (search_filters_differ(p_schshm->filters, p_localsch->filters))
         return 1;
     return motion_filters_differ(p_schshm->mt_filter, p_localsch->mt_filter) ? 1 : 0;
 }
 
-void sch_cancel(int msgid, int sch_slot)
+void sch_cancel(int msgid, int sch_slot) noexcept
 {
     send_for_slot(msgid, SCH_MSG_CANCEL, sch_slot);
 }
 
-void sch_on_start_search(sch_shm* p_schshm, sch_shm* p_local, unsigned int conn_id, int semid)
+void sch_on_start_search(sch_shm* p_schshm, sch_shm* p_local, unsigned int conn_id,
+                         int semid) noexcept
 {
     {
         SemLock lock(semid);

@@ -36,17 +36,17 @@ const volatile data_ul_stat* polled(void* p_cfg_shm)
 
 }  // namespace
 
-int fup_lock(int semid)
+int fup_lock(int semid) noexcept
 {
     return down(semid, 0);
 }
 
-int fup_unlock(int semid)
+int fup_unlock(int semid) noexcept
 {
     return up(semid, 0);
 }
 
-int fup_occupy(void* p_cfg_shm, int semid, int msgid)
+int fup_occupy(void* p_cfg_shm, int semid, int msgid) noexcept
 {
     data_ul_stat* r = record(p_cfg_shm);
     {
@@ -68,7 +68,7 @@ int fup_occupy(void* p_cfg_shm, int semid, int msgid)
     }
 }
 
-int fup_init(void* p_cfg_shm, int semid, int total_size)
+int fup_init(void* p_cfg_shm, int semid, int total_size) noexcept
 {
     data_ul_stat* r = record(p_cfg_shm);
     const uint32_t now = zel_session::now_seconds();
@@ -80,7 +80,7 @@ int fup_init(void* p_cfg_shm, int semid, int total_size)
     return 1;
 }
 
-int fup_tavik_recv(void* p_cfg_shm, int /*semid*/, int msgid, int /*bytes_to_send*/)
+int fup_tavik_recv(void* p_cfg_shm, int /*semid*/, int msgid, int /*bytes_to_send*/) noexcept
 {
     put_msg(msgid, FUP_MSG);
     const volatile data_ul_stat* r = polled(p_cfg_shm);
@@ -92,7 +92,7 @@ int fup_tavik_recv(void* p_cfg_shm, int /*semid*/, int msgid, int /*bytes_to_sen
     return 0;
 }
 
-int fup_cancel(void* p_cfg_shm, int semid, int msgid)
+int fup_cancel(void* p_cfg_shm, int semid, int msgid) noexcept
 {
     {
         SemLock lock(semid);
@@ -102,12 +102,12 @@ int fup_cancel(void* p_cfg_shm, int semid, int msgid)
     return 0;
 }
 
-unsigned int fup_is_cancelled(void* p_cfg_shm)
+unsigned int fup_is_cancelled(void* p_cfg_shm) noexcept
 {
     return polled(p_cfg_shm)->cancel;
 }
 
-int fup_get_status(void* p_cfg_shm, int semid, data_ul_stat* p_localfup)
+int fup_get_status(void* p_cfg_shm, int semid, data_ul_stat* p_localfup) noexcept
 {
     SemLock lock(semid);
     std::memcpy(p_localfup, record(p_cfg_shm), sizeof *p_localfup);

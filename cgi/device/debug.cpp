@@ -32,7 +32,7 @@ void release_destination()
 
 }  // namespace
 
-extern "C" void _db_print(int db_section, const char* format, ...)
+extern "C" void _db_print(int db_section, const char* format, ...) noexcept
 {
     const int saved_errno = errno;  // callers log a failure and then report errno
     if (debug_log == nullptr)
@@ -55,7 +55,7 @@ extern "C" void _db_print(int db_section, const char* format, ...)
     errno = saved_errno;
 }
 
-extern "C" int debug_open_log(const char* logfile)
+extern "C" int debug_open_log(const char* logfile) noexcept
 {
     release_destination();
     if (logfile == nullptr) {
@@ -70,7 +70,7 @@ extern "C" int debug_open_log(const char* logfile)
     return -1;
 }
 
-extern "C" void init_debug(const char* progName, const char* logfile)
+extern "C" void init_debug(const char* progName, const char* logfile) noexcept
 {
     assert(progName);
     const std::size_t strLen = std::strlen(progName);
@@ -85,12 +85,12 @@ extern "C" void init_debug(const char* progName, const char* logfile)
     DB_ABOVE(8, 0, "%s", kVersionText);
 }
 
-extern "C" const char* debug_process_name(void)
+extern "C" const char* debug_process_name(void) noexcept
 {
     return processName.data();
 }
 
-extern "C" FILE* debug_destination(void)
+extern "C" FILE* debug_destination(void) noexcept
 {
     return debug_log;
 }

@@ -5,15 +5,17 @@
 
 #include <stdio.h>
 
+#include "zel_api.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* The 80-byte stored program name (not terminated when 80 bytes long). */
-const char* debug_process_name(void);
+const char* debug_process_name(void) ZEL_NOEXCEPT;
 
 /* The current log destination, null while none was chosen. */
-FILE* debug_destination(void);
+FILE* debug_destination(void) ZEL_NOEXCEPT;
 
 #ifdef __cplusplus
 }

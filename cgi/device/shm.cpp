@@ -78,7 +78,7 @@ int send_byte(int msgid, long type, unsigned char text)
 
 // ---- shared memory ----
 
-extern "C" int get_shm_id(key_t key)
+extern "C" int get_shm_id(key_t key) noexcept
 {
     const int id = sys.shmget(key, 0, 0);
     if (id == -1)
@@ -86,7 +86,7 @@ extern "C" int get_shm_id(key_t key)
     return id;
 }
 
-extern "C" int create_shm(key_t key, int shm_size)
+extern "C" int create_shm(key_t key, int shm_size) noexcept
 {
     assert(shm_size > 0);
     const int id = sys.shmget(key, static_cast<size_t>(shm_size), IPC_CREAT | kIpcMode);
@@ -95,7 +95,7 @@ extern "C" int create_shm(key_t key, int shm_size)
     return id;
 }
 
-extern "C" void* get_shm_ptr_by_id(int shmid)
+extern "C" void* get_shm_ptr_by_id(int shmid) noexcept
 {
     void* p = sys.shmat(shmid, nullptr, 0);
     if (p == reinterpret_cast<void*>(-1)) {
@@ -105,7 +105,7 @@ extern "C" void* get_shm_ptr_by_id(int shmid)
     return p;
 }
 
-extern "C" void* get_shm_ptr(key_t key)
+extern "C" void* get_shm_ptr(key_t key) noexcept
 {
     const int id = get_shm_id(key);
     if (id == -1) {
@@ -115,7 +115,7 @@ extern "C" void* get_shm_ptr(key_t key)
     return get_shm_ptr_by_id(id);
 }
 
-extern "C" int remove_shm(key_t key)
+extern "C" int remove_shm(key_t key) noexcept
 {
     const int id = get_shm_id(key);
     if (id == -1) {
@@ -168,7 +168,7 @@ int reset_first(int semid, int sem_num, unsigned short* ones)
 
 }  // namespace
 
-extern "C" int create_sem(key_t skey, int sem_num)
+extern "C" int create_sem(key_t skey, int sem_num) noexcept
 {
     assert(sem_num > 0);
     DB_ABOVE(8, kSection, "creating semaphore");
@@ -193,7 +193,7 @@ extern "C" int create_sem(key_t skey, int sem_num)
     return id;
 }
 
-extern "C" int get_sem(key_t skey)
+extern "C" int get_sem(key_t skey) noexcept
 {
     DB_ABOVE(8, kSection, "getting semaphore");
     const int id = sys.semget(skey, 0, kIpcMode);
@@ -202,7 +202,7 @@ extern "C" int get_sem(key_t skey)
     return id;
 }
 
-extern "C" int getSemVal(int semid, int sem_num)
+extern "C" int getSemVal(int semid, int sem_num) noexcept
 {
     shm_internal::semun arg;
     arg.val = 0;
@@ -212,7 +212,7 @@ extern "C" int getSemVal(int semid, int sem_num)
     return val;
 }
 
-extern "C" void setSem(int semid, int sem_num, int val)
+extern "C" void setSem(int semid, int sem_num, int val) noexcept
 {
     shm_internal::semun arg;
     arg.val = val;
@@ -220,7 +220,7 @@ extern "C" void setSem(int semid, int sem_num, int val)
         DB_ABOVE(2, kSection, "Unable to set value");
 }
 
-extern "C" int remove_sem(key_t key)
+extern "C" int remove_sem(key_t key) noexcept
 {
     const int id = get_sem(key);
     if (id == -1) {
@@ -255,25 +255,25 @@ int logged_step(int semid, int sem_num, short op, const char* trace, int fail_mi
 
 }  // namespace
 
-extern "C" int down(int semid, int sem_num)
+extern "C" int down(int semid, int sem_num) noexcept
 {
     return logged_step(semid, sem_num, -1, "semaphore down, num: %d", kAlways,
                        "Failed semaphore down operation");
 }
 
-extern "C" int up(int semid, int sem_num)
+extern "C" int up(int semid, int sem_num) noexcept
 {
     return logged_step(semid, sem_num, 1, "semaphore up, num: %d", kAlways,
                        "Failed semaphore up operation");
 }
 
-extern "C" int semWait(int semid, int sem_num)
+extern "C" int semWait(int semid, int sem_num) noexcept
 {
     return logged_step(semid, sem_num, 0, "semaphore wait for zero, num: %d", 2,
                        "Failed semaphore wait operation");
 }
 
-extern "C" int downNB(int semid, int sem_num)
+extern "C" int downNB(int semid, int sem_num) noexcept
 {
     assert(sem_num >= 0);
     DB_ABOVE(8, kSection, "semaphore NBdown, num: %d", sem_num);
@@ -282,7 +282,7 @@ extern "C" int downNB(int semid, int sem_num)
 
 // ---- message queues ----
 
-extern "C" int create_msg(key_t key)
+extern "C" int create_msg(key_t key) noexcept
 {
     const int id = sys.msgget(key, IPC_CREAT | kIpcMode);
     if (id == -1)
@@ -290,7 +290,7 @@ extern "C" int create_msg(key_t key)
     return id;
 }
 
-extern "C" int get_msg_id(key_t key)
+extern "C" int get_msg_id(key_t key) noexcept
 {
     const int id = sys.msgget(key, 0);
     if (id == -1)
@@ -298,7 +298,7 @@ extern "C" int get_msg_id(key_t key)
     return id;
 }
 
-extern "C" int remove_msg(key_t key)
+extern "C" int remove_msg(key_t key) noexcept
 {
     const int id = get_msg_id(key);
     if (id == -1) {
@@ -312,17 +312,17 @@ extern "C" int remove_msg(key_t key)
     return 0;
 }
 
-extern "C" int put_msg(int msgid, long type)
+extern "C" int put_msg(int msgid, long type) noexcept
 {
     return send_byte(msgid, type, 0);
 }
 
-extern "C" int put_msg_text(int msgid, long type, unsigned char text)
+extern "C" int put_msg_text(int msgid, long type, unsigned char text) noexcept
 {
     return send_byte(msgid, type, text);
 }
 
-extern "C" int get_msg(int msgid, struct msgbuf* p_msg, long type)
+extern "C" int get_msg(int msgid, struct msgbuf* p_msg, long type) noexcept
 {
     DB_ABOVE(8, kSection, "get_msg: Waiting for %d bytes msg", static_cast<int>(kMsgTextMax));
     const ssize_t n = sys.msgrcv(msgid, p_msg, kMsgTextMax, type, 0);
@@ -333,7 +333,7 @@ extern "C" int get_msg(int msgid, struct msgbuf* p_msg, long type)
     return static_cast<int>(n);
 }
 
-extern "C" int peek_msg(int msgid, long type)
+extern "C" int peek_msg(int msgid, long type) noexcept
 {
     // A zero-byte receive of a non-empty message fails with E2BIG and leaves
     // the message queued. The kernel reads no buffer for it, but emulators
