@@ -1,4 +1,4 @@
-/* ZELP_search.h - the search filter records a browser search hands to the
+/** @file ZELP_search.h - the search filter records a browser search hands to the
  * device core service: the general filter, the motion filter and its
  * per-camera motion-area grid. Byte-packed, native byte order. */
 #ifndef ZELP_SEARCH_H
@@ -16,31 +16,31 @@
 #endif
 #endif
 
-#define WR_SEARCH_TEXT_MAX 500 /* bytes of fieldtext */
-#define WR_MOTION_CAMERAS 16   /* cameras with a motion grid */
+#define WR_SEARCH_TEXT_MAX 500 /**< bytes of fieldtext */
+#define WR_MOTION_CAMERAS 16   /**< cameras with a motion grid */
 
-/* Motion-area grid of one camera: one bit per cell, row by row. */
+/** Motion-area grid of one camera: one bit per cell, row by row. */
 typedef struct __attribute__((packed)) ACT_GRID {
-    uint16_t info[16]; /* 16 rows of 16 cells */
+    uint16_t info[16]; /**< 16 rows of 16 cells */
 } ACT_GRID;
 
-/* General search filter. The library copies and compares it only. */
+/** General search filter. The library copies and compares it only. */
 typedef struct __attribute__((packed)) WR_SEARCH_FILTERS {
-    uint32_t alarmmap;                  /* alarm inputs to match */
-    uint32_t eventmap;                  /* event kinds to match */
-    uint32_t starttime;                 /* start of the time range */
-    uint32_t endtime;                   /* end of the time range */
-    uint16_t textlen;                   /* length of fieldtext, 0 = no text */
-    char fieldtext[WR_SEARCH_TEXT_MAX]; /* NUL-terminated when shorter */
+    uint32_t alarmmap;                  /**< alarm inputs to match */
+    uint32_t eventmap;                  /**< event kinds to match */
+    uint32_t starttime;                 /**< start of the time range */
+    uint32_t endtime;                   /**< end of the time range */
+    uint16_t textlen;                   /**< length of fieldtext, 0 = no text */
+    char fieldtext[WR_SEARCH_TEXT_MAX]; /**< NUL-terminated when shorter */
 } WR_SEARCH_FILTERS;
 
-/* Motion search filter: time range, cameras and their motion areas. */
+/** Motion search filter: time range, cameras and their motion areas. */
 typedef struct __attribute__((packed)) WR_MOTION_SEARCH_FILTERS {
-    uint32_t starttime;               /* start of the time range */
-    uint32_t endtime;                 /* end of the time range */
-    uint32_t cameramap;               /* bit i selects camera i (0..15) */
-    uint8_t rangeindex;               /* sensitivity range chosen */
-    ACT_GRID grid[WR_MOTION_CAMERAS]; /* motion areas of camera i */
+    uint32_t starttime;               /**< start of the time range */
+    uint32_t endtime;                 /**< end of the time range */
+    uint32_t cameramap;               /**< bit i selects camera i (0..15) */
+    uint8_t rangeindex;               /**< sensitivity range chosen */
+    ACT_GRID grid[WR_MOTION_CAMERAS]; /**< motion areas of camera i */
 } WR_MOTION_SEARCH_FILTERS;
 
 ZEL_STATIC_ASSERT(sizeof(ACT_GRID) == 32, "ACT_GRID size");

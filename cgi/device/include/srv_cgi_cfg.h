@@ -1,4 +1,4 @@
-/* srv_cgi_cfg.h - records shared with the device core service outside the
+/** @file srv_cgi_cfg.h - records shared with the device core service outside the
  * configuration record: the model record and the session and exchange
  * records. Split by concern into the two headers below. */
 #ifndef SRV_CGI_CFG_H

@@ -1,4 +1,4 @@
-/* srv_cgi_session.h - exchange records shared with the device core service:
+/** @file srv_cgi_session.h - exchange records shared with the device core service:
  * search slot, disk-analysis slot, upload status, runtime update. Byte-packed,
  * native byte order, any alignment; the service reads them at these offsets. */
 #ifndef SRV_CGI_SESSION_H
@@ -9,83 +9,83 @@
 #include "ZELP_search.h"
 #include "da.h"
 
-#define SCH_DAILY_HOURS 32  /* daily-hour ranges per search slot */
-#define SCH_MAX_RESULTS 400 /* result entries per search slot */
+#define SCH_DAILY_HOURS 32  /**< daily-hour ranges per search slot */
+#define SCH_MAX_RESULTS 400 /**< result entries per search slot */
 
-/* One daily-hour range of a search. */
+/** One daily-hour range of a search. */
 typedef struct __attribute__((packed)) daily_hour {
-    uint8_t day_map;    /* days of the week the range applies to */
-    uint16_t start_min; /* first minute of the day */
-    uint16_t end_min;   /* last minute of the day */
+    uint8_t day_map;    /**< days of the week the range applies to */
+    uint16_t start_min; /**< first minute of the day */
+    uint16_t end_min;   /**< last minute of the day */
 } daily_hour;
 
-/* One search result, written by the service. */
+/** One search result, written by the service. */
 typedef struct __attribute__((packed)) sch_local_result {
-    uint32_t index;      /* recording index entry */
-    uint8_t start_field; /* first field of the recording */
-    uint8_t name_flags;  /* kind of recording */
-    uint32_t camera_map; /* cameras in the recording */
-    uint32_t start_time; /* start of the recording */
-    uint32_t end_time;   /* end of the recording */
-    uint16_t reserved;   /* unused */
+    uint32_t index;      /**< recording index entry */
+    uint8_t start_field; /**< first field of the recording */
+    uint8_t name_flags;  /**< kind of recording */
+    uint32_t camera_map; /**< cameras in the recording */
+    uint32_t start_time; /**< start of the recording */
+    uint32_t end_time;   /**< end of the recording */
+    uint16_t reserved;   /**< unused */
 } sch_local_result;
 
-/* One search session slot. Every field is shared; writes by the library and
+/** One search session slot. Every field is shared; writes by the library and
  * by the service are made under semaphore 0 of the device set. */
 typedef struct __attribute__((packed)) sch_shm {
-    WR_SEARCH_FILTERS filters;                 /* copied in when a search starts */
-    WR_MOTION_SEARCH_FILTERS mt_filter;        /* copied in when a search starts */
-    uint32_t camera_map;                       /* cameras to search */
-    uint32_t dh_map;                           /* daily-hour selection; 0 at start */
-    daily_hour dh[SCH_DAILY_HOURS];            /* daily-hour ranges; 0 at start */
-    sch_local_result results[SCH_MAX_RESULTS]; /* service's results */
-    uint32_t web_user;                         /* owner's connection id; 0 = free */
-    uint8_t sch_chnl;                          /* 255 at start, then service's */
-    uint8_t sch_stop;                          /* 0 at start; 1 + sch_end 1 = over */
-    uint16_t sch_stopped;                      /* 1 at start, then service's */
-    uint16_t dummy;                            /* no value; 0 at start */
-    uint8_t sch_end;                           /* service's: 1 when ended */
-    uint8_t sch_progress;                      /* service's progress */
-    uint32_t sch_access_ts;                    /* seconds of owner's last visit */
-    uint32_t sch_prev_result_num;              /* service's */
-    uint32_t sch_result_num;                   /* valid results, at most 400 */
+    WR_SEARCH_FILTERS filters;                 /**< copied in when a search starts */
+    WR_MOTION_SEARCH_FILTERS mt_filter;        /**< copied in when a search starts */
+    uint32_t camera_map;                       /**< cameras to search */
+    uint32_t dh_map;                           /**< daily-hour selection; 0 at start */
+    daily_hour dh[SCH_DAILY_HOURS];            /**< daily-hour ranges; 0 at start */
+    sch_local_result results[SCH_MAX_RESULTS]; /**< service's results */
+    uint32_t web_user;                         /**< owner's connection id; 0 = free */
+    uint8_t sch_chnl;                          /**< 255 at start, then service's */
+    uint8_t sch_stop;                          /**< 0 at start; 1 + sch_end 1 = over */
+    uint16_t sch_stopped;                      /**< 1 at start, then service's */
+    uint16_t dummy;                            /**< no value; 0 at start */
+    uint8_t sch_end;                           /**< service's: 1 when ended */
+    uint8_t sch_progress;                      /**< service's progress */
+    uint32_t sch_access_ts;                    /**< seconds of owner's last visit */
+    uint32_t sch_prev_result_num;              /**< service's */
+    uint32_t sch_result_num;                   /**< valid results, at most 400 */
 } sch_shm;
 
-/* One disk-analysis session slot; writes under semaphore 0. */
+/** One disk-analysis session slot; writes under semaphore 0. */
 typedef struct __attribute__((packed)) da_shm {
-    phy_disk_map da_map;   /* the map, written by the service */
-    uint32_t conn_id;      /* owner's connection id; 0 = free */
-    uint32_t access_ts;    /* service's; the library never writes it */
-    uint8_t da_op_started; /* service sets 1; library resets on taking answer */
-    uint8_t da_op_done;    /* service sets 1; library resets on taking answer */
+    phy_disk_map da_map;   /**< the map, written by the service */
+    uint32_t conn_id;      /**< owner's connection id; 0 = free */
+    uint32_t access_ts;    /**< service's; the library never writes it */
+    uint8_t da_op_started; /**< service sets 1; library resets on taking answer */
+    uint8_t da_op_done;    /**< service sets 1; library resets on taking answer */
 } da_shm;
 
-/* The upload status record (one per device); writes under semaphore 0,
+/** The upload status record (one per device); writes under semaphore 0,
  * `status`, `buf_id`, `cur_size` and `cancel` are also polled unlocked. */
 typedef struct __attribute__((packed)) data_ul_stat {
-    uint32_t status;     /* 0 free, 1 claimed, 2 refused, 3 accepted */
-    uint32_t buf_id;     /* service's; 0 ends a piece hand-over wait */
-    uint32_t total_size; /* upload size in bytes, set by fup_init */
-    uint32_t recv_size;  /* bytes received; the library only resets it */
-    uint32_t cur_size;   /* piece waiting for the service; 0 ends the wait */
-    uint32_t start_ts;   /* seconds when fup_init ran */
-    uint32_t access_ts;  /* seconds when fup_occupy claimed the record */
-    uint32_t cancel;     /* nonzero asks the service to abandon the upload */
+    uint32_t status;     /**< 0 free, 1 claimed, 2 refused, 3 accepted */
+    uint32_t buf_id;     /**< service's; 0 ends a piece hand-over wait */
+    uint32_t total_size; /**< upload size in bytes, set by fup_init */
+    uint32_t recv_size;  /**< bytes received; the library only resets it */
+    uint32_t cur_size;   /**< piece waiting for the service; 0 ends the wait */
+    uint32_t start_ts;   /**< seconds when fup_init ran */
+    uint32_t access_ts;  /**< seconds when fup_occupy claimed the record */
+    uint32_t cancel;     /**< nonzero asks the service to abandon the upload */
 } data_ul_stat;
 
-/* The runtime update record (one per device, no owner); writes under
+/** The runtime update record (one per device, no owner); writes under
  * semaphore 0, the two flags are also polled unlocked. */
 typedef struct __attribute__((packed)) cfg_rt_update_data {
-    uint8_t ip_status;           /* DHCP setting: 0 asked, 1 answered, 255 taken */
-    uint32_t ip_addr;            /* service's */
-    uint32_t subnet_mask;        /* service's */
-    uint32_t gateway;            /* service's */
-    uint32_t primary_dns;        /* service's */
-    uint32_t secondary_dns;      /* service's */
-    uint8_t release_date_status; /* DHCP release: 0 asked, 1 answered, 255 taken */
-    uint32_t dhcp_lease_exp;     /* service's lease expiry */
-    uint32_t dhcp_update_date;   /* service's lease update date */
-    uint32_t cur_ts;             /* time the clock is to be set to */
+    uint8_t ip_status;           /**< DHCP setting: 0 asked, 1 answered, 255 taken */
+    uint32_t ip_addr;            /**< service's */
+    uint32_t subnet_mask;        /**< service's */
+    uint32_t gateway;            /**< service's */
+    uint32_t primary_dns;        /**< service's */
+    uint32_t secondary_dns;      /**< service's */
+    uint8_t release_date_status; /**< DHCP release: 0 asked, 1 answered, 255 taken */
+    uint32_t dhcp_lease_exp;     /**< service's lease expiry */
+    uint32_t dhcp_update_date;   /**< service's lease update date */
+    uint32_t cur_ts;             /**< time the clock is to be set to */
 } cfg_rt_update_data;
 
 ZEL_STATIC_ASSERT(sizeof(daily_hour) == 5, "daily_hour size");
