@@ -153,9 +153,9 @@ typedef struct vidarII_media_config {
 
 /** All cameras, 2548 bytes. */
 typedef struct camera_setting {
-    analog_camera_setting local[CFG_MAX_ANALOG_CAMERAS];             /**< analog cameras */
-    ip_camera_setting ip[CFG_MAX_IP_CAMERAS];                        /**< IP cameras */
-    uint8_t ip_camera_type[CFG_MAX_IP_CAMERAS];                      /**< family of each IP camera */
+    analog_camera_setting local[CFG_MAX_ANALOG_CAMERAS]; /**< analog cameras */
+    ip_camera_setting ip[CFG_MAX_IP_CAMERAS];            /**< IP cameras */
+    uint8_t ip_camera_type[CFG_MAX_IP_CAMERAS];          /**< family of each IP camera */
     vidar_media_connection_config vidar_setting[CFG_MAX_IP_CAMERAS]; /**< first family */
     vidarII_media_config vidarII_setting[CFG_MAX_IP_CAMERAS];        /**< second family */
 } camera_setting;
@@ -257,7 +257,8 @@ typedef struct network_ip_setting {
     uint32_t secondary_dns;    /**< secondary name server */
     char pppoe_username[65];   /**< PPPoE user name */
     char pppoe_password[17];   /**< PPPoE password */
-    char ethernet_password[5]; /**< connection passcode; its first 4 bytes go into the viewer pages */
+    char ethernet_password[5]; /**< connection passcode; its first 4 bytes go into the viewer pages
+                                */
     uint8_t gap111[1];         /**< alignment gap */
 } network_ip_setting;
 
@@ -439,13 +440,13 @@ typedef struct system_time_date_setting {
 
 /** Levels required per function, 18 bytes. */
 typedef struct system_security_setting {
-    uint8_t front_panel;           /**< level for front-panel functions, read by the viewer handler */
-    uint8_t macros;                /**< level for macros */
-    uint8_t menu;                  /**< level for the menu */
-    uint8_t search;                /**< level for search */
-    uint8_t archive;               /**< level for archiving */
-    uint8_t covert;                /**< level that sees covert cameras, read by the viewer handler */
-    uint8_t ptz_control;           /**< level for PTZ control */
+    uint8_t front_panel; /**< level for front-panel functions, read by the viewer handler */
+    uint8_t macros;      /**< level for macros */
+    uint8_t menu;        /**< level for the menu */
+    uint8_t search;      /**< level for search */
+    uint8_t archive;     /**< level for archiving */
+    uint8_t covert;      /**< level that sees covert cameras, read by the viewer handler */
+    uint8_t ptz_control; /**< level for PTZ control */
     uint8_t frontpanel_ptz_access; /**< level for front-panel PTZ */
     uint8_t reserve2;              /**< reserved */
     uint8_t reserve3;              /**< reserved */

@@ -17,9 +17,9 @@ extern "C" {
 /** The device model, 70 bytes, no gaps. Multi-byte fields may be unaligned in
  * the segment: read them with memcpy. */
 typedef struct __attribute__((packed)) cfg_model {
-    uint8_t g_model;                 /**< model code, written into the viewer pages */
-    uint8_t g_channelAmt;            /**< number of camera channels of the model */
-    uint8_t g_brand;                 /**< brand or product type code, written into the viewer pages */
+    uint8_t g_model;      /**< model code, written into the viewer pages */
+    uint8_t g_channelAmt; /**< number of camera channels of the model */
+    uint8_t g_brand;      /**< brand or product type code, written into the viewer pages */
     uint8_t g_user_login_status[25]; /**< login state per user */
     uint8_t g_day_light_saving_flag; /**< daylight saving in effect */
     uint16_t pre_rec_duration[20];   /**< pre-recording per camera; starts at odd offset 29 */
