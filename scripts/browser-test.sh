@@ -82,7 +82,7 @@ ZEL_URL=http://127.0.0.1:$port ZEL_DVRSIM=$dvrsim ZEL_SHOT_DIR=$shots \
   timeout 300 node --test --test-timeout=120000 viewer.test.js || status=$?
 if [ $status -ne 0 ]; then
   # What the program and the simulator said on standard error, for the failure.
-  echo "== web server error log (CGI standard error)"; tail -n 40 "$rundir/error.log"
+  echo "== CGI standard error"; tail -n 40 "$rundir/cgi-stderr.log"
   echo "== simulator log"; tail -n 40 "$rundir/dvrsim.log"
 fi
 exit $status

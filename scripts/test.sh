@@ -13,7 +13,7 @@ git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 need=""
 command -v node >/dev/null || need="$need nodejs"
 command -v npm >/dev/null || need="$need npm"
-scripts/install-deps.sh chromium iproute2 $need
+scripts/install-deps.sh chromium iproute2 busybox $need
 [ -d tests/browser/node_modules/puppeteer-core ] ||
   (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 jobs=$(nproc)

@@ -49,8 +49,7 @@ umount /var/www
 
 # The device service stopped (its objects removed): the program writes only
 # the header and ends with 255, which the browser sees as an empty 200 page;
-# its report on stderr is not in lighttpd's error log (server.breakagelog
-# would keep it).
+# its report on stderr goes to the run folder's cgi-stderr.log.
 kill "$site_sim"; wait "$site_sim"; site_sim=
 code=$(curl -s -u admin:admin -o "$run/nodevice" -w '%{http_code}' "$url")
 [ "$code" = 200 ] && [ ! -s "$run/nodevice" ]; check "no device service: empty page (HTTP $code)" $?

@@ -1,32 +1,62 @@
 #!/bin/bash
-# The viewer behind lighttpd with basic authentication: a valid user gets a
-# 200 whose body is exactly what the program writes for that user; no or
-# wrong credentials get a 401. Runs in private namespaces (site.sh).
-# Usage: http_test.sh BUILD_DIR
+# The viewer behind a web server with basic authentication (lighttpd, or
+# BusyBox httpd, which streams request bodies to the program as they
+# arrive): a valid user gets a 200 whose body is exactly what the program
+# writes for that user; no or wrong credentials get a 401; a slow upload is
+# served whole; an upload whose client stalls and goes away leaves no
+# program and no temporary file; a body above the server's cap is refused;
+# the program's standard error reaches the server's log. Every wait is
+# bounded. Runs in private namespaces (site.sh).
+# Usage: http_test.sh BUILD_DIR [lighttpd|busybox]
 set -eu
 build=$(cd "$1" && pwd)
+server=${2:-lighttpd}
 . "$(dirname "$0")/site.sh"
 site_enter "$0" "$@"
-site_start "$build"
+site_start "$build" "$server"
 port=$site_port
 run=$site_run
+path=${site_url#http://127.0.0.1:$port}
+program=$(readlink -f "$build/cgi/zelbrowser.cgi")
+cgidir=$run/htdocs$(dirname "$path")
+auth=$(printf admin:admin | base64)
 
 # Sends one HTTP/1.0 GET of the viewer, with credentials when given; prints
 # the raw response.
 http_get() {
   exec 3<>"/dev/tcp/127.0.0.1/$port"
-  printf 'GET /zelbrowser.cgi HTTP/1.0\r\nHost: 127.0.0.1\r\n' >&3
+  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n' "$path" >&3
   [ -z "${1:-}" ] || printf 'Authorization: Basic %s\r\n' "$(printf %s "$1" | base64)" >&3
   printf '\r\n' >&3
-  cat <&3
+  timeout 30 cat <&3
   exec 3<&-
 }
+
+# Number of running viewer programs started by this site's server.
+programs() {
+  local n=0 p
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/cwd" 2>/dev/null)" = "$cgidir" ] &&
+      [ "$(readlink "$p/exe" 2>/dev/null)" = "$program" ] && n=$((n + 1))
+  done
+  echo "$n"
+}
+temp_files() { find /tmp -maxdepth 1 -type f -name 'cgi*' | wc -l; }
+some_temp_file() { [ "$(temp_files)" != 0 ]; }
+# Runs a condition every 0.1 s until it holds, for at most 20 s.
+wait_until() {
+  local i
+  for i in $(seq 200); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+no_program() { [ "$(programs)" = 0 ]; }
+a_program() { [ "$(programs)" != 0 ]; }
 
 set +e
 
 # The page the program writes for admin, without its header.
-(cd "$run/htdocs" && REQUEST_METHOD=GET REMOTE_USER=admin QUERY_STRING= \
-  "$build/cgi/zelbrowser.cgi") | tail -c +28 >"$run/direct.html"
+(cd "$cgidir" && REQUEST_METHOD=GET REMOTE_USER=admin QUERY_STRING= "$program") |
+  tail -c +28 >"$run/direct.html"
 http_get admin:admin >"$run/ok.http"
 sed -n '1,/^\r$/p' "$run/ok.http" >"$run/ok.head"
 sed '1,/^\r$/d' "$run/ok.http" >"$run/ok.body"
@@ -36,4 +66,45 @@ grep -qi '^Content-Type: text/html' "$run/ok.head";            check "content ty
 [ -s "$run/direct.html" ] && cmp -s "$run/direct.html" "$run/ok.body"; check "body is the program's page" $?
 http_get | head -1 | grep -q '^HTTP/1\.[01] 401 ';               check "no credentials get 401" $?
 http_get admin:wrong | head -1 | grep -q '^HTTP/1\.[01] 401 ';  check "wrong password gets 401" $?
-exit $site_fail
+
+# A 64 KiB file part sent at 32 KiB/s: the page as for a GET, no file kept.
+head -c 65536 /dev/urandom >"$run/upload.bin"
+code=$(curl -s -u admin:admin --limit-rate 32k --max-time 60 -F "file=@$run/upload.bin" \
+  -o "$run/slow.body" -w '%{http_code}' "$site_url")
+[ "$code" = 200 ] && cmp -s "$run/direct.html" "$run/slow.body"; check "slow upload: page served (HTTP $code)" $?
+wait_until no_program && [ "$(temp_files)" = 0 ]; check "slow upload: no program, no temporary file left" $?
+
+# Part of a multipart body (more than the program's read window), a stall,
+# then the client goes away. lighttpd waits for the whole body and never
+# starts the program; BusyBox starts it at once and passes the end of input
+# on when the client leaves, so the program fails the decoding and deletes
+# its temporary file.
+exec 3<>"/dev/tcp/127.0.0.1/$port"
+printf 'POST %s HTTP/1.1\r\nHost: x\r\nAuthorization: Basic %s\r\n' "$path" "$auth" >&3
+printf 'Content-Type: multipart/form-data; boundary=zz\r\nContent-Length: 1000000\r\n\r\n' >&3
+printf -- '--zz\r\nContent-Disposition: form-data; name="file"; filename="a.bin"\r\n\r\n' >&3
+timeout 20 head -c 300000 /dev/zero >&3
+if [ "$server" = busybox ]; then
+  wait_until a_program && wait_until some_temp_file
+  check "stalled upload: the program holds the part in a temporary file meanwhile" $?
+fi
+exec 3<&-
+wait_until no_program; check "stalled upload: no program left once the client is gone" $?
+[ "$(temp_files)" = 0 ]; check "stalled upload: no temporary file left" $?
+
+# A body above lighttpd's cap is refused before any program starts (BusyBox
+# has no cap).
+if [ "$server" = lighttpd ]; then
+  exec 3<>"/dev/tcp/127.0.0.1/$port"
+  printf 'POST %s HTTP/1.0\r\nHost: x\r\nAuthorization: Basic %s\r\n' "$path" "$auth" >&3
+  printf 'Content-Type: application/octet-stream\r\nContent-Length: %d\r\n\r\n' $((256 << 20 | 1)) >&3
+  timeout 30 head -1 <&3 | grep -q '^HTTP/1\.[01] 413 '; check "body above 256 MiB refused with 413" $?
+  exec 3<&-
+fi
+
+# The device service gone: the program's perror report reaches the log.
+kill "$site_sim"; wait "$site_sim"; site_sim=
+curl -s -u admin:admin --max-time 30 -o /dev/null "$site_url"
+wait_until grep -q 'Create message queue failed' "$run/cgi-stderr.log"
+check "program's standard error in cgi-stderr.log" $?
+site_end

@@ -1,14 +1,21 @@
 # site.sh - sourced by the viewer's HTTP test and by the request benchmark:
-# the simulator and lighttpd (basic auth, scripts/webserver.sh) serving the
-# viewer on 127.0.0.1:$site_port, in a private network, IPC and /var/www
-# namespace so that the fixed port and key clash with nothing else.
+# the simulator and a web server (lighttpd or BusyBox httpd, basic auth,
+# scripts/webserver.sh) serving the viewer on 127.0.0.1:$site_port, in a
+# private network, IPC and /var/www namespace so that the fixed port and key
+# clash with nothing else.
 #
 #   site_enter "$0" "$@"   re-runs the calling script inside the namespaces
 #                          (returns at once when already there)
-#   site_start BUILD_DIR   starts both; sets site_run (private folder whose
-#                          htdocs/ holds the pages) and stops all on exit
+#   site_start BUILD_DIR [SERVER]
+#                          starts both (SERVER lighttpd, the default, or
+#                          busybox); sets site_run (private folder whose
+#                          htdocs/ holds the pages) and site_url (the
+#                          program's URL) and stops all on exit
 #   check NAME RESULT      prints ok/FAIL for a condition's exit status;
 #                          a failure sets site_fail=1
+#   site_end               prints the programs' standard error when a check
+#                          failed or it holds a sanitizer report (which
+#                          fails the run), and exits with the result
 site_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 site_port=8080
 
@@ -31,10 +38,21 @@ site_start() {
   "$dvrsim" run --replace >"$site_run/dvrsim.log" 2>&1 &
   site_sim=$!
   for _ in $(seq 100); do "$dvrsim" users >/dev/null 2>&1 && break; sleep 0.05; done
-  "$site_root/scripts/webserver.sh" start "$1" "$site_port" "$site_run"
+  "$site_root/scripts/webserver.sh" start "$1" "$site_port" "$site_run" "${2:-lighttpd}"
+  site_url=http://127.0.0.1:$site_port$(cat "$site_run/cgi-path")
 }
 
 site_fail=0
 check() {
   if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1"; site_fail=1; fi
+}
+
+site_end() {
+  ! grep -qE 'Sanitizer|runtime error:' "$site_run/cgi-stderr.log"
+  check "no sanitizer report in the programs' standard error" $?
+  if [ "$site_fail" != 0 ]; then
+    echo "== programs' standard error ($site_run/cgi-stderr.log)"
+    tail -n 40 "$site_run/cgi-stderr.log"
+  fi
+  exit $site_fail
 }
