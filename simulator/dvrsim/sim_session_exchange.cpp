@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "config_new.h"
+
 // Uploads: a claim is accepted (or, when configured, refused) at once; a
 // piece is announced by the uploader writing its size to cur_size and a
 // nonzero buf_id, and taken by adding it to recv_size and clearing both; the
@@ -13,7 +15,8 @@
 // why its upload ended, and is then cleared; a cancel not yet acted on when
 // the simulator sees a claim belongs to that claim, which is refused. A
 // claim nobody announced is freed after the idle limit from its access_ts.
-// DHCP requests get a fixed lease; the clock request moves the device clock.
+// DHCP requests get a fixed lease; the clock request moves the device clock,
+// which the time record's current_time shows, as the device keeps it there.
 namespace {
 
 constexpr uint32_t kHoldSeconds = 2;  // a refusal or an acted-on cancel stays visible this long
@@ -28,6 +31,13 @@ cfg_rt_update_data& runtime(SimDevice& dev)
 {
     return *reinterpret_cast<cfg_rt_update_data*>(static_cast<unsigned char*>(dev.cfg) +
                                                   CFG_RT_UPDATE_OFFSET);
+}
+
+// The device clock as the configuration's time record holds it.
+uint32_t& clock_field(SimDevice& dev)
+{
+    auto* cfg = static_cast<dvr_config*>(dev.cfg);
+    return cfg->system.time_date.current_time;
 }
 
 constexpr uint32_t ipv4(uint32_t a, uint32_t b, uint32_t c, uint32_t d)
@@ -123,6 +133,7 @@ bool sim_exchange_handle(SimSessionState& st, SimDevice& dev, long type)
                 return true;
             case RT_MSG_SET_TIME:
                 new_clock = runtime(dev).cur_ts;
+                clock_field(dev) = new_clock;
                 break;
             default:
                 return false;
@@ -136,6 +147,7 @@ void sim_exchange_tick(SimSessionState& st, SimDevice& dev, uint32_t now)
 {
     const uint32_t idle = now - st.upload_event;
     SimLock lock(dev);
+    clock_field(dev) = sim_device_clock(st);
     data_ul_stat& u = upload(dev);
     const bool refusal_over = u.status == UL_STATUS_REFUSED && idle >= kHoldSeconds;
     const bool abandoned = u.status == UL_STATUS_ACCEPTED && idle > st.idle_limit;
