@@ -5,19 +5,13 @@
 #define CGI_REQUEST_FUZZ_COMMON_H
 
 #include "cgi_request_internal.h"
+#include "fuzz_check.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
-
-// Traps: a failed invariant must stop the fuzzer with a crash report.
-#define FUZZ_CHECK(cond)      \
-    do {                      \
-        if (!(cond))          \
-            __builtin_trap(); \
-    } while (0)
 
 inline void fuzzSetUp()
 {

@@ -11,7 +11,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
-all_entries="urlencoded multipart header cookie capture id"
+all_entries="urlencoded multipart header cookie capture id simsession"
 
 # Inner stage, inside ns-run: one fuzzer run with a private /tmp and
 # /var/www; counts upload temporary files left in /tmp afterwards.
@@ -19,9 +19,13 @@ if [ "${1:-}" = "--inner" ]; then
   shift
   entry=$1 seconds=$2
   set +e
+  # The request layer's entries share its dictionary; the simulator's entry
+  # reads binary scripts and finds its constants by comparison tracing.
+  dict=-dict="$root/fuzz/cgi_request.dict"
+  [ "$entry" != simsession ] || dict=
   TIMEFORMAT='cpu seconds: %U %S'  # the fuzzer's CPU time, user and system
   time "$build/fuzz_$entry" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 -dict="$root/fuzz/cgi_request.dict" new seeds
+    -print_final_stats=1 $dict new seeds
   status=$?
   echo "leftover temporary files: $(find /tmp -maxdepth 1 -name 'cgi*' | wc -l)"
   exit $status
