@@ -73,6 +73,9 @@ cat <<MSG
   Open   http://127.0.0.1:$port/zelbrowser.cgi
   Log in as ${with:-nobody} - sees the covert cameras,
   or as  ${without:-nobody} - does not.
+  Click a channel tile to switch the picture; Playback opens the camera on
+  screen a minute back. The pictures come from the simulator's streams on
+  http://127.0.0.1:$($dvrsim get network.listen_port)/ (passcode $($dvrsim get network.ethernet_password | cut -c1-4)).
   While it runs, change a setting and reload the page, for example:
     $dvrsim set security.covert 0
     $dvrsim set camera.analog.1.covert 1
