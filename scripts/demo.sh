@@ -14,6 +14,7 @@ dvrsim=$build/simulator/dvrsim/dvrsim
 scripts/install-deps.sh
 cmake -S . -B $build -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
 cmake --build $build --target dvrsim zelbrowser.cgi -j "$(nproc)"
+scripts/build-pages.sh $build
 
 objects_left() { ipcs -a | grep -qi '^0x00000660 '; }
 
@@ -70,7 +71,7 @@ done
 
 cat <<MSG
 
-  Open   http://127.0.0.1:$port/zelbrowser.cgi
+  Open   http://127.0.0.1:$port/ (every page) or http://127.0.0.1:$port/zelbrowser.cgi
   Log in as ${with:-nobody} - sees the covert cameras,
   or as  ${without:-nobody} - does not.
   Click a channel tile to switch the picture; Playback opens the camera on

@@ -22,6 +22,7 @@ for variant in release sanitize; do
   if [ $variant = sanitize ]; then san=ON; else san=OFF; fi
   cmake -S . -B $dir -DZEL_SANITIZE=$san -DZEL_BUILD_BENCH=OFF >/dev/null
   cmake --build $dir -j "$jobs"
+  scripts/build-pages.sh $dir   # the device pages, on the installed libraries, for the browser test
   echo "== tests ($variant)"
   (cd $dir && ctest --output-on-failure -j "$jobs")
 done

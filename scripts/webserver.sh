@@ -43,6 +43,9 @@ make_docroot() {
   rm -rf "$docroot" && mkdir -p "$docroot"
   [ "$server" = lighttpd ] || { sub=cgi-bin/; mkdir "$docroot/$sub"; }
   for f in "$source_dir"/web/*; do ln -s "$f" "$docroot/$sub"; done
+  if [ -d "$build/pages" ]; then  # the device pages (scripts/build-pages.sh) and their landing page
+    for f in "$build"/pages/*.cgi "$source_dir"/pages/www/*; do ln -s "$f" "$docroot/$sub"; done
+  fi
   [ -e "$docroot/${sub}index.html" ] || cp "$here/webserver/index.html" "$docroot/$sub"
   ln -s "$build/cgi/zelbrowser.cgi" "$docroot/${sub}zelbrowser.cgi"
   echo "/${sub}zelbrowser.cgi"

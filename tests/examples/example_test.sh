@@ -70,7 +70,9 @@ fi
 
 build=$(cd "$1" && pwd)
 stage=$build/stage
-rm -rf "$stage" "$build/example-pc" "$build/example-cmake"
+# The stage is shared with scripts/build-pages.sh, whose build refers to it:
+# installing again overwrites it in place.
+rm -rf "$build/example-pc" "$build/example-cmake"
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
 echo "installed into $stage/usr:"
 (cd "$stage/usr" && find lib include -type f | sort | sed 's/^/  /')
