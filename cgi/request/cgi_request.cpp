@@ -4,10 +4,12 @@
 #include "cgi_request_internal.h"
 
 #include <cassert>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +78,12 @@ namespace {
 // tiny fields would otherwise cost quadratic time).
 cgiFormEntry* cgiFormEntryLast;
 
+// What the entries admitted since the list was last emptied hold, against
+// the request's limits.
+size_t cgiEntryCount;
+size_t cgiEntryBytes;
+size_t cgiFilePartCount;
+
 unsigned char lowerAscii(unsigned char c)
 {
     return (c >= 'A' && c <= 'Z') ? c | 0x20 : c;
@@ -102,9 +110,44 @@ bool flushLineBreaks(int cr, int lf, int newlines, char* result, int limit, int*
     return true;
 }
 
+// Writes all n bytes at p to fd; a failed write drops the rest.
+void writeAll(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        ssize_t k = write(fd, p, n);
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return;
+        p += k;
+        n -= static_cast<size_t>(k);
+    }
+}
+
+// Formats into a stack buffer, or a heap one for a longer text (a trace may
+// quote a field value); nothing is written when that cannot be had.
+void writeFormatted(int fd, const char* format, va_list ap)
+{
+    char small[1024];
+    va_list again;
+    va_copy(again, ap);
+    int n = vsnprintf(small, sizeof small, format, ap);
+    if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+        writeAll(fd, small, static_cast<size_t>(n));
+    } else if (n > 0) {
+        char* big = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
+        if (big) {
+            vsnprintf(big, static_cast<size_t>(n) + 1, format, again);
+            writeAll(fd, big, static_cast<size_t>(n));
+            free(big);
+        }
+    }
+    va_end(again);
+}
+
 }  // namespace
 
-int cgiStrEqNc(const char* s1, const char* s2)
+int cgiStrEqNc(const char* s1, const char* s2) noexcept
 {
     for (;; s1++, s2++) {
         if (!sameCharNc(*s1, *s2))
@@ -114,7 +157,7 @@ int cgiStrEqNc(const char* s1, const char* s2)
     }
 }
 
-int cgiStrBeginsNc(const char* s1, const char* s2)
+int cgiStrBeginsNc(const char* s1, const char* s2) noexcept
 {
     for (; *s2; s1++, s2++)
         if (!sameCharNc(*s1, *s2))
@@ -159,14 +202,20 @@ void cgiSetupConstants(void)
 
 void cgiTrace(const char* format, ...)
 {
-    FILE* f = fopen(kCgiTraceFile, "a");
-    if (!f)
+    // Neither a symbolic link (the program may run as root) nor a FIFO or
+    // device (which could block or swallow the request) is ever written.
+    int fd = open(kCgiTraceFile,
+                  O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
         return;
-    va_list ap;
-    va_start(ap, format);
-    vfprintf(f, format, ap);
-    va_end(ap);
-    fclose(f);
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        va_list ap;
+        va_start(ap, format);
+        writeFormatted(fd, format, ap);
+        va_end(ap);
+    }
+    close(fd);
 }
 
 int cgiAtoi(const char* s)
@@ -188,27 +237,58 @@ char* cgiStrDup(const char* s)
     return copy;
 }
 
-cgiFormEntry* cgiAdoptEntry(char* attr, char* value, int valueLength, char* fileName,
-                            char* contentType, char* tfileName)
+size_t cgiEntrySize(const size_t (&space)[kCgiEntryTexts])
 {
-    cgiFormEntry* e = nullptr;
-    if (attr && value && fileName && contentType && tfileName)
-        e = static_cast<cgiFormEntry*>(calloc(1, sizeof *e));
-    if (!e) {
-        free(attr);
-        free(value);
-        free(fileName);
-        free(contentType);
-        free(tfileName);
+    size_t n = sizeof(cgiFormEntry);
+    for (size_t k : space)
+        n += k;
+    return n;
+}
+
+cgiFormEntry* cgiAllocEntry(const size_t (&space)[kCgiEntryTexts])
+{
+    cgiFormEntry* e = static_cast<cgiFormEntry*>(malloc(cgiEntrySize(space)));
+    if (!e)
         return nullptr;
+    char* text = reinterpret_cast<char*>(e + 1);
+    char** texts[kCgiEntryTexts] = {&e->attr, &e->value, &e->fileName, &e->contentType,
+                                    &e->tfileName};
+    for (int i = 0; i < kCgiEntryTexts; i++) {
+        *texts[i] = text;
+        *text = '\0';
+        text += space[i];
     }
-    e->attr = attr;
-    e->value = value;
-    e->valueLength = valueLength;
-    e->fileName = fileName;
-    e->contentType = contentType;
-    e->tfileName = tfileName;
+    e->valueLength = 0;
+    e->next = nullptr;
     return e;
+}
+
+cgiFormEntry* cgiNewEntry(const char* attr, const char* value, int valueLength,
+                          const char* fileName, const char* contentType, const char* tfileName)
+{
+    const char* src[kCgiEntryTexts] = {attr, value, fileName, contentType, tfileName};
+    size_t space[kCgiEntryTexts];
+    for (int i = 0; i < kCgiEntryTexts; i++)
+        space[i] = strlen(src[i]) + 1;
+    cgiFormEntry* e = cgiAllocEntry(space);
+    if (!e)
+        return nullptr;
+    char* dst[kCgiEntryTexts] = {e->attr, e->value, e->fileName, e->contentType, e->tfileName};
+    for (int i = 0; i < kCgiEntryTexts; i++)
+        memcpy(dst[i], src[i], space[i]);
+    e->valueLength = valueLength;
+    return e;
+}
+
+bool cgiAdmitEntry(size_t bytes, bool file)
+{
+    if (cgiEntryCount >= kCgiMaxFields || bytes > kCgiMaxEntryBytes - cgiEntryBytes ||
+        (file && cgiFilePartCount >= kCgiMaxFileParts))
+        return false;
+    cgiEntryCount++;
+    cgiEntryBytes += bytes;
+    cgiFilePartCount += file;
+    return true;
 }
 
 void cgiAppendEntry(cgiFormEntry* e)
@@ -223,14 +303,9 @@ void cgiAppendEntry(cgiFormEntry* e)
 
 void cgiFreeEntry(cgiFormEntry* e)
 {
-    free(e->attr);
-    free(e->value);
-    free(e->fileName);
-    free(e->contentType);
-    if (e->tfileName && *e->tfileName)
+    if (*e->tfileName)
         unlink(e->tfileName);
-    free(e->tfileName);
-    free(e);
+    free(e);  // the texts share the entry's allocation
 }
 
 void cgiFreeEntries(void)
@@ -241,6 +316,8 @@ void cgiFreeEntries(void)
     }
     cgiFormEntryLast = nullptr;
     cgiFindPos = nullptr;
+    cgiEntryCount = cgiFilePartCount = 0;
+    cgiEntryBytes = 0;
 }
 
 void cgiFreeResources(void)
@@ -309,20 +386,19 @@ cgiFormResultType cgiFormStringCopy(const char* name, char* result, int max, int
     return cgiFormEntryString(e, result, max, newlines);
 }
 
-cgiFormResultType cgiFormString(const char* name, char* result, int max)
+cgiFormResultType cgiFormString(const char* name, char* result, int max) noexcept
 {
     return cgiFormStringCopy(name, result, max, 1);
 }
 
-void cgiHeaderContentType(const char* mimeType)
+void cgiHeaderContentType(const char* mimeType) noexcept
 {
     fprintf(cgiOut, "Content-type: %s\r\n\r\n", mimeType);
 }
 
 cgiParseResultType getTempFileName(char* tfileName)
 {
-    static const char kTemplate[] = "/tmp/cgiXXXXXX";
-    memcpy(tfileName, kTemplate, sizeof kTemplate);
+    memcpy(tfileName, kCgiTempTemplate, sizeof kCgiTempTemplate);
     int fd = mkstemp(tfileName);
     if (fd < 0)
         return cgiParseIO;

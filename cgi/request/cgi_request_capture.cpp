@@ -113,23 +113,40 @@ cgiEnvironmentResultType restoreUpload(FILE* in, int n, char* tfileName)
     return cgiEnvironmentIO;
 }
 
-// Reads the fields after attr into e. The texts and numbers give
-// cgiEnvironmentMemory when unreadable, the contents cgiEnvironmentIO.
-cgiEnvironmentResultType readEntryRest(FILE* in, cgiFormEntry* e)
+// The texts of an entry being read (attr, value, fileName, contentType),
+// released when it goes.
+struct EntryTexts {
+    char* s[4] = {};
+    ~EntryTexts()
+    {
+        for (char* p : s)
+            free(p);
+    }
+};
+
+// Reads the fields after attr (already in t) and makes the entry in *out.
+// Unreadable texts or numbers and an entry past the request's limits give
+// cgiEnvironmentMemory, unreadable contents cgiEnvironmentIO; no file is
+// left then.
+cgiEnvironmentResultType readEntryRest(FILE* in, EntryTexts* t, cgiFormEntry** out)
 {
-    int flag = 0;
-    if (!(cgiReadString(in, &e->value) && cgiReadString(in, &e->fileName) &&
-          cgiReadString(in, &e->contentType) && cgiReadInt(in, &e->valueLength) &&
-          cgiReadInt(in, &flag)))
+    int valueLength = 0, flag = 0;
+    if (!(cgiReadString(in, &t->s[1]) && cgiReadString(in, &t->s[2]) &&
+          cgiReadString(in, &t->s[3]) && cgiReadInt(in, &valueLength) && cgiReadInt(in, &flag)))
+        return cgiEnvironmentMemory;
+    const size_t space[kCgiEntryTexts] = {strlen(t->s[0]) + 1, strlen(t->s[1]) + 1,
+                                          strlen(t->s[2]) + 1, strlen(t->s[3]) + 1,
+                                          flag ? sizeof kCgiTempTemplate : 1};
+    if (!cgiAdmitEntry(cgiEntrySize(space), flag != 0))
         return cgiEnvironmentMemory;
     char tfileName[1024] = "";
     if (flag) {
-        cgiEnvironmentResultType r = restoreUpload(in, e->valueLength, tfileName);
+        cgiEnvironmentResultType r = restoreUpload(in, valueLength, tfileName);
         if (r != cgiEnvironmentSuccess)
             return r;
     }
-    e->tfileName = cgiStrDup(tfileName);
-    if (e->tfileName)
+    *out = cgiNewEntry(t->s[0], t->s[1], valueLength, t->s[2], t->s[3], tfileName);
+    if (*out)
         return cgiEnvironmentSuccess;
     if (tfileName[0])
         unlink(tfileName);
@@ -140,18 +157,13 @@ cgiEnvironmentResultType readEntryRest(FILE* in, cgiFormEntry* e)
 cgiEnvironmentResultType readEntries(FILE* in)
 {
     for (;;) {
-        cgiFormEntry* e = static_cast<cgiFormEntry*>(calloc(1, sizeof *e));
-        if (!e)
-            return cgiEnvironmentMemory;
-        if (!cgiReadString(in, &e->attr)) {
-            free(e);
+        EntryTexts t;
+        if (!cgiReadString(in, &t.s[0]))
             return cgiEnvironmentSuccess;
-        }
-        cgiEnvironmentResultType r = readEntryRest(in, e);
-        if (r != cgiEnvironmentSuccess) {
-            cgiFreeEntry(e);
+        cgiFormEntry* e = nullptr;
+        cgiEnvironmentResultType r = readEntryRest(in, &t, &e);
+        if (r != cgiEnvironmentSuccess)
             return r;
-        }
         cgiAppendEntry(e);
     }
 }
@@ -207,7 +219,7 @@ int cgiReadString(FILE* in, char** s)
     return cgiReadExact(in, static_cast<size_t>(n), s) == cgiReadExactOk;
 }
 
-cgiEnvironmentResultType cgiWriteEnvironment(const char* filename)
+cgiEnvironmentResultType cgiWriteEnvironment(const char* filename) noexcept
 {
     FILE* out = fopen(filename, "wb");
     if (!out)
@@ -219,7 +231,7 @@ cgiEnvironmentResultType cgiWriteEnvironment(const char* filename)
     return cgiEnvironmentIO;
 }
 
-cgiEnvironmentResultType cgiReadEnvironment(const char* filename)
+cgiEnvironmentResultType cgiReadEnvironment(const char* filename) noexcept
 {
     cgiFreeResources();
     FILE* in = fopen(filename, "rb");

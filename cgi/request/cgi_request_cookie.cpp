@@ -54,7 +54,7 @@ int textLength(const char* s)
 
 }  // namespace
 
-cgiFormResultType cgiCookieString(const char* name, char* value, int space)
+cgiFormResultType cgiCookieString(const char* name, char* value, int space) noexcept
 {
     for (const char* p = cgiCookie; *p;) {
         const char* n = name;
@@ -79,7 +79,7 @@ cgiFormResultType cgiCookieString(const char* name, char* value, int space)
     return cgiFormNotFound;
 }
 
-cgiFormResultType cgiCookieInteger(const char* name, int* result, int defaultV)
+cgiFormResultType cgiCookieInteger(const char* name, int* result, int defaultV) noexcept
 {
     char buf[256];
     cgiFormResultType r = cgiCookieString(name, buf, sizeof buf);
@@ -87,7 +87,7 @@ cgiFormResultType cgiCookieInteger(const char* name, int* result, int defaultV)
     return r;
 }
 
-cgiFormResultType cgiCookies(char*** result)
+cgiFormResultType cgiCookies(char*** result) noexcept
 {
     size_t slots = 2;
     for (const char* p = cgiCookie; (p = strchr(p, '=')); p++)
@@ -137,45 +137,45 @@ void cgiWriteSetCookie(time_t expires, const char* name, const char* value, cons
 }
 
 void cgiHeaderCookieSetString(const char* name, const char* value, int secondsToLive,
-                              const char* path, const char* domain)
+                              const char* path, const char* domain) noexcept
 {
     cgiWriteSetCookie(time(nullptr) + secondsToLive, name, value, path, domain);
 }
 
 void cgiHeaderCookieSetInteger(const char* name, int value, int secondsToLive, const char* path,
-                               const char* domain)
+                               const char* domain) noexcept
 {
     char buf[256];
     snprintf(buf, sizeof buf, "%d", value);
     cgiHeaderCookieSetString(name, buf, secondsToLive, path, domain);
 }
 
-void cgiHeaderLocation(const char* redirectUrl)
+void cgiHeaderLocation(const char* redirectUrl) noexcept
 {
     fprintf(cgiOut, "Location: %s\r\n\r\n", redirectUrl);
 }
 
-void cgiHeaderStatus(int status, const char* statusMessage)
+void cgiHeaderStatus(int status, const char* statusMessage) noexcept
 {
     fprintf(cgiOut, "Status: %d %s\r\n\r\n", status, statusMessage);
 }
 
-cgiFormResultType cgiHtmlEscapeData(const char* data, int len)
+cgiFormResultType cgiHtmlEscapeData(const char* data, int len) noexcept
 {
     return escapeData(data, len, htmlReplacement);
 }
 
-cgiFormResultType cgiHtmlEscape(const char* s)
+cgiFormResultType cgiHtmlEscape(const char* s) noexcept
 {
     return cgiHtmlEscapeData(s, textLength(s));
 }
 
-cgiFormResultType cgiValueEscapeData(const char* data, int len)
+cgiFormResultType cgiValueEscapeData(const char* data, int len) noexcept
 {
     return escapeData(data, len, valueReplacement);
 }
 
-cgiFormResultType cgiValueEscape(const char* s)
+cgiFormResultType cgiValueEscape(const char* s) noexcept
 {
     return cgiValueEscapeData(s, textLength(s));
 }

@@ -3,6 +3,7 @@
 // defaults and bounds, choices, and uploaded-file metadata and contents.
 #include "cgi_request_internal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,37 @@ cgiFormResultType failStringArray(char** array, char*** result)
     cgiStringArrayFree(array);
     *result = nullptr;
     return cgiFormMemory;
+}
+
+// For the n entries of the list, a malloc'd array whose byte i is 1 when
+// entry i is the first of its name, else 0; NULL when memory runs out. The
+// entries are sorted by name and then by position, so a large form costs
+// n log n comparisons rather than one scan of the list per entry.
+unsigned char* firstOfNames(size_t n)
+{
+    struct Ref {
+        const char* name;
+        size_t pos;
+    };
+    Ref* refs = static_cast<Ref*>(malloc((n + 1) * sizeof(Ref)));
+    unsigned char* first = static_cast<unsigned char*>(calloc(n + 1, 1));
+    if (!refs || !first) {
+        free(refs);
+        free(first);
+        return nullptr;
+    }
+    size_t i = 0;
+    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next, i++)
+        refs[i] = {e->attr, i};
+    std::sort(refs, refs + n, [](const Ref& a, const Ref& b) {
+        int c = strcmp(a.name, b.name);
+        return c != 0 ? c < 0 : a.pos < b.pos;
+    });
+    for (i = 0; i < n; i++)
+        if (i == 0 || strcmp(refs[i - 1].name, refs[i].name) != 0)
+            first[refs[i].pos] = 1;
+    free(refs);
+    return first;
 }
 
 // Index of the first choice equal to value, or -1.
@@ -101,19 +133,19 @@ char cgiFirstNonspaceChar(const char* s)
     return *s;
 }
 
-cgiFormResultType cgiFormStringNoNewlines(const char* name, char* result, int max)
+cgiFormResultType cgiFormStringNoNewlines(const char* name, char* result, int max) noexcept
 {
     return cgiFormStringCopy(name, result, max, 0);
 }
 
-cgiFormResultType cgiFormStringSpaceNeeded(const char* name, int* result)
+cgiFormResultType cgiFormStringSpaceNeeded(const char* name, int* result) noexcept
 {
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     *result = e ? static_cast<int>(strlen(e->value)) + 1 : 1;
     return e ? cgiFormSuccess : cgiFormNotFound;
 }
 
-cgiFormResultType cgiFormStringMultiple(const char* name, char*** result)
+cgiFormResultType cgiFormStringMultiple(const char* name, char*** result) noexcept
 {
     size_t count = 0;
     for (cgiFormEntry* e = cgiFormEntryFindFirst(name); e; e = cgiFormEntryFindNext())
@@ -142,34 +174,36 @@ cgiFormResultType cgiFormStringMultiple(const char* name, char*** result)
     return cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormEntries(char*** result)
+cgiFormResultType cgiFormEntries(char*** result) noexcept
 {
-    auto firstOfName = [](cgiFormEntry* e) {
-        for (cgiFormEntry* p = cgiFormEntryFirst; p != e; p = p->next)
-            if (strcmp(p->attr, e->attr) == 0)
-                return false;
-        return true;
-    };
-    size_t count = 0;
+    *result = nullptr;
+    size_t n = 0;
     for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
-        count += firstOfName(e);
+        n++;
+    unsigned char* first = firstOfNames(n);
+    if (!first)
+        return cgiFormMemory;
+    size_t count = 0;
+    for (size_t i = 0; i < n; i++)
+        count += first[i];
     char** array = newStringArray(count);
     if (!array) {
-        *result = nullptr;
+        free(first);
         return cgiFormMemory;
     }
-    size_t i = 0;
-    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) {
-        if (!firstOfName(e))
-            continue;
-        if (!(array[i++] = cgiStrDup(e->attr)))
+    size_t i = 0, k = 0;
+    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next, i++) {
+        if (first[i] && !(array[k++] = cgiStrDup(e->attr))) {
+            free(first);
             return failStringArray(array, result);
+        }
     }
+    free(first);
     *result = array;
     return cgiFormSuccess;
 }
 
-void cgiStringArrayFree(char** stringArray)
+void cgiStringArrayFree(char** stringArray) noexcept
 {
     if (!stringArray)
         return;
@@ -178,32 +212,32 @@ void cgiStringArrayFree(char** stringArray)
     free(stringArray);
 }
 
-cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV)
+cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV) noexcept
 {
     return readNumber(name, result, defaultV, "0123456789-+", cgiAtoi);
 }
 
 cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, int max,
-                                        int defaultV)
+                                        int defaultV) noexcept
 {
     cgiFormResultType r = cgiFormInteger(name, result, defaultV);
     return r == cgiFormSuccess ? clamp(result, min, max) : r;
 }
 
-cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV)
+cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV) noexcept
 {
     return readNumber(name, result, defaultV, "0123456789.-+", atof);
 }
 
 cgiFormResultType cgiFormDoubleBounded(const char* name, double* result, double min, double max,
-                                       double defaultV)
+                                       double defaultV) noexcept
 {
     cgiFormResultType r = cgiFormDouble(name, result, defaultV);
     return r == cgiFormSuccess ? clamp(result, min, max) : r;
 }
 
 cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int choicesTotal,
-                                      int* result, int defaultV)
+                                      int* result, int defaultV) noexcept
 {
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     // The trace shows the entry's address as a number (its low 32 bits).
@@ -225,13 +259,13 @@ cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int 
 }
 
 cgiFormResultType cgiFormRadio(const char* name, char** valuesText, int valuesTotal, int* result,
-                               int defaultV)
+                               int defaultV) noexcept
 {
     return cgiFormSelectSingle(name, valuesText, valuesTotal, result, defaultV);
 }
 
 cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, int choicesTotal,
-                                        int* result, int* invalid)
+                                        int* result, int* invalid) noexcept
 {
     for (int i = 0; i < choicesTotal; i++)
         result[i] = 0;
@@ -250,17 +284,17 @@ cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, in
 }
 
 cgiFormResultType cgiFormCheckboxMultiple(const char* name, char** valuesText, int valuesTotal,
-                                          int* result, int* invalid)
+                                          int* result, int* invalid) noexcept
 {
     return cgiFormSelectMultiple(name, valuesText, valuesTotal, result, invalid);
 }
 
-cgiFormResultType cgiFormCheckboxSingle(const char* name)
+cgiFormResultType cgiFormCheckboxSingle(const char* name) noexcept
 {
     return cgiFormEntryFindFirst(name) ? cgiFormSuccess : cgiFormNotFound;
 }
 
-cgiFormResultType cgiFormFileName(const char* name, char* result, int resultSpace)
+cgiFormResultType cgiFormFileName(const char* name, char* result, int resultSpace) noexcept
 {
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     if (!e)
@@ -268,7 +302,7 @@ cgiFormResultType cgiFormFileName(const char* name, char* result, int resultSpac
     return copyEntryText(e->fileName, result, resultSpace, cgiFormNoFileName);
 }
 
-cgiFormResultType cgiFormFileContentType(const char* name, char* result, int resultSpace)
+cgiFormResultType cgiFormFileContentType(const char* name, char* result, int resultSpace) noexcept
 {
     cgiFormEntry* e = cgiFormEntryFindFirst(name);
     if (!e)
@@ -276,7 +310,7 @@ cgiFormResultType cgiFormFileContentType(const char* name, char* result, int res
     return copyEntryText(e->contentType, result, resultSpace, cgiFormNoContentType);
 }
 
-cgiFormResultType cgiFormFileSize(const char* name, int* sizeP)
+cgiFormResultType cgiFormFileSize(const char* name, int* sizeP) noexcept
 {
     cgiFormResultType r;
     cgiFormEntry* e = findFileEntry(name, &r);
@@ -301,7 +335,7 @@ cgiFormResultType cgiFormEntryFileOpen(cgiFormEntry* e, cgiFilePtr* cfpp)
     return cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp)
+cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp) noexcept
 {
     cgiFormResultType r;
     cgiFormEntry* e = findFileEntry(name, &r);
@@ -312,7 +346,7 @@ cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp)
     return cgiFormEntryFileOpen(e, cfpp);
 }
 
-cgiFormResultType cgiFormFileRead(cgiFilePtr cfp, char* buffer, int bufferSize, int* gotP)
+cgiFormResultType cgiFormFileRead(cgiFilePtr cfp, char* buffer, int bufferSize, int* gotP) noexcept
 {
     if (!cfp)
         return cgiFormOpenFailed;
@@ -323,7 +357,7 @@ cgiFormResultType cgiFormFileRead(cgiFilePtr cfp, char* buffer, int bufferSize, 
     return cgiFormSuccess;
 }
 
-cgiFormResultType cgiFormFileClose(cgiFilePtr cfp)
+cgiFormResultType cgiFormFileClose(cgiFilePtr cfp) noexcept
 {
     if (!cfp)
         return cgiFormOpenFailed;

@@ -5,12 +5,20 @@
 #define CGI_REQUEST_INTERNAL_H
 
 #include "cgi_request.h"
+#include "cgi_request_limits.h"
 
 #include <cstddef>
 #include <ctime>
 
 /* Request trace file; each group of lines is appended with its own open. */
 constexpr const char kCgiTraceFile[] = "/var/www/cgidebug";
+/* Template of the temporary file of an uploaded file part. */
+constexpr const char kCgiTempTemplate[] = "/tmp/cgiXXXXXX";
+
+/* The request's limits (cgi_request_limits.h) as sizes. */
+constexpr size_t kCgiMaxFields = CGI_MAX_FIELDS;
+constexpr size_t kCgiMaxEntryBytes = CGI_MAX_ENTRY_BYTES;
+constexpr size_t kCgiMaxFileParts = CGI_MAX_FILE_PARTS;
 
 /* ---- Request state (one thread; no locks) ---- */
 
@@ -82,13 +90,22 @@ cgiFormResultType cgiFormEntryString(cgiFormEntry* e, char* result, int max, int
 cgiFormResultType cgiFormStringCopy(const char* name, char* result, int max, int newlines);
 /* Returns a malloc'd copy of s, or NULL when memory runs out. */
 char* cgiStrDup(const char* s);
-/* Returns a new entry owning the five given allocations. A NULL string
- * stands for an allocation that already failed: then every given string is
- * released and NULL is returned; likewise when the entry itself cannot be
- * allocated. */
-cgiFormEntry* cgiAdoptEntry(char* attr, char* value, int valueLength, char* fileName,
-                            char* contentType, char* tfileName);
-/* Releases one entry and its strings, deleting its temporary file if any. */
+/* Texts of an entry, in this order: attr, value, fileName, contentType, tfileName. */
+constexpr int kCgiEntryTexts = 5;
+/* Bytes of an entry whose texts have the given sizes (terminators included). */
+size_t cgiEntrySize(const size_t (&space)[kCgiEntryTexts]);
+/* Returns a new unlinked entry in one allocation, its texts empty with room
+ * for space[i] bytes each and valueLength 0; NULL when memory runs out. */
+cgiFormEntry* cgiAllocEntry(const size_t (&space)[kCgiEntryTexts]);
+/* Returns a new unlinked entry holding copies of the texts, or NULL when
+ * memory runs out. */
+cgiFormEntry* cgiNewEntry(const char* attr, const char* value, int valueLength,
+                          const char* fileName, const char* contentType, const char* tfileName);
+/* Counts one more entry of the request, of bytes bytes and a file part when
+ * file is set. Returns false, counting nothing, when it would pass one of the
+ * request's limits. cgiFreeEntries starts the count again. */
+bool cgiAdmitEntry(size_t bytes, bool file);
+/* Releases one entry, deleting its temporary file if any. */
 void cgiFreeEntry(cgiFormEntry* e);
 /* Appends e at the end of the entry list. */
 void cgiAppendEntry(cgiFormEntry* e);
@@ -101,11 +118,11 @@ cgiParseResultType cgiParsePostFormInput(void);
 /* Decodes cgiQueryString over cgiContentLength bytes. */
 cgiParseResultType cgiParseGetFormInput(void);
 /* Decodes length bytes of URL-encoded text, appending one entry per field;
- * Memory on a failed allocation (earlier entries stay). */
+ * Memory on a failed allocation or a passed limit (earlier entries stay). */
 cgiParseResultType cgiParseFormInput(const char* data, int length);
-/* Percent-decodes len bytes into a new NUL-terminated allocation in *sp;
- * Memory (and *sp untouched) when the allocation fails. */
-cgiUnescapeResultType cgiUnescapeChars(char** sp, const char* cp, int len);
+/* Percent-decodes len bytes at cp into out, which has room for len + 1
+ * bytes, and terminates it. */
+void cgiUnescapeInto(char* out, const char* cp, size_t len);
 
 /* Outcome of reading an exact byte count into a fresh allocation. */
 enum cgiReadExactResult { cgiReadExactOk, cgiReadExactMemory, cgiReadExactShort };

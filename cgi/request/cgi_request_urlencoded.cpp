@@ -77,20 +77,18 @@ cgiParseResultType cgiParseFormInput(const char* data, int length)
         const char* valueStart = eq + 1;
         const char* amp = static_cast<const char*>(memchr(valueStart, '&', end - valueStart));
         const char* valueEnd = amp ? amp : end;
-        char* name = nullptr;
-        char* value = nullptr;
-        if (cgiUnescapeChars(&name, pos, static_cast<int>(eq - pos)) != cgiUnescapeSuccess)
+        const size_t nameLen = static_cast<size_t>(eq - pos);
+        const size_t valueLen = static_cast<size_t>(valueEnd - valueStart);
+        // Decoding never lengthens a text, so the raw lengths give the room.
+        const size_t space[kCgiEntryTexts] = {nameLen + 1, valueLen + 1, 1, 1, 1};
+        if (!cgiAdmitEntry(cgiEntrySize(space), false))
             return cgiParseMemory;
-        if (cgiUnescapeChars(&value, valueStart, static_cast<int>(valueEnd - valueStart)) !=
-            cgiUnescapeSuccess) {
-            free(name);
-            return cgiParseMemory;
-        }
-        int valueLength = static_cast<int>(strlen(value));
-        cgiFormEntry* e =
-            cgiAdoptEntry(name, value, valueLength, cgiStrDup(""), cgiStrDup(""), cgiStrDup(""));
+        cgiFormEntry* e = cgiAllocEntry(space);
         if (!e)
             return cgiParseMemory;
+        cgiUnescapeInto(e->attr, pos, nameLen);
+        cgiUnescapeInto(e->value, valueStart, valueLen);
+        e->valueLength = static_cast<int>(strlen(e->value));
         cgiAppendEntry(e);
         if (!amp)
             break;
@@ -99,34 +97,30 @@ cgiParseResultType cgiParseFormInput(const char* data, int length)
     return cgiParseSuccess;
 }
 
-cgiUnescapeResultType cgiUnescapeChars(char** sp, const char* cp, int len)
+void cgiUnescapeInto(char* out, const char* cp, size_t len)
 {
-    char* out = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
-    if (!out)
-        return cgiUnescapeMemory;
-    char* w = out;
     cgiEscapeState state = cgiEscapeRest;
     int high = 0;
-    for (int i = 0; i < len; i++) {
+    for (size_t i = 0; i < len; i++) {
         unsigned char c = static_cast<unsigned char>(cp[i]);
         switch (state) {
             case cgiEscapeRest:
                 if (c == '%')
                     state = cgiEscapeFirst;
                 else
-                    *w++ = c == '+' ? ' ' : static_cast<char>(c);
+                    *out++ = c == '+' ? ' ' : static_cast<char>(c);
                 break;
             case cgiEscapeFirst:
                 high = cgiHexValue[c] * 16;
                 state = cgiEscapeSecond;
                 break;
             case cgiEscapeSecond:
-                *w++ = static_cast<char>(high + cgiHexValue[c]);
+                // Kept: bytes that are no hexadecimal digit count as 0, so
+                // "%zz" gives a NUL byte, as existing clients expect.
+                *out++ = static_cast<char>(high + cgiHexValue[c]);
                 state = cgiEscapeRest;
                 break;
         }
     }
-    *w = '\0';
-    *sp = out;
-    return cgiUnescapeSuccess;
+    *out = '\0';  // an escape cut off by the end of the text writes nothing
 }

@@ -32,10 +32,8 @@ TEST(Envcdump, PrintsVariablesAndEntries)
     FILE* f = fopen(tfile, "wb");
     fputs("12345", f);
     fclose(f);
-    cgiAppendEntry(cgiAdoptEntry(cgiStrDup("a"), cgiStrDup("1"), 1, cgiStrDup(""), cgiStrDup(""),
-                                 cgiStrDup("")));
-    cgiAppendEntry(cgiAdoptEntry(cgiStrDup("up"), cgiStrDup(""), 5, cgiStrDup("x.png"),
-                                 cgiStrDup("image/png"), cgiStrDup(tfile)));
+    cgiAppendEntry(cgiNewEntry("a", "1", 1, "", "", ""));
+    cgiAppendEntry(cgiNewEntry("up", "", 5, "x.png", "image/png", tfile));
     ASSERT_EQ(cgiEnvironmentSuccess, cgiWriteEnvironment(kCapture));
     cgiFreeResources();
 

@@ -49,8 +49,7 @@ inline void addEntry(const char* attr, const char* value, int valueLength, const
         fwrite(contents->data(), 1, contents->size(), f);
         fclose(f);
     }
-    cgiAppendEntry(cgiAdoptEntry(cgiStrDup(attr), cgiStrDup(value), valueLength,
-                                 cgiStrDup(fileName), cgiStrDup(contentType), cgiStrDup(tfile)));
+    cgiAppendEntry(cgiNewEntry(attr, value, valueLength, fileName, contentType, tfile));
 }
 
 // A stdio stream reading bytes (tmpfile: works for empty and binary data).

@@ -4,6 +4,8 @@
 #ifndef CGI_REQUEST_H
 #define CGI_REQUEST_H
 
+#include "zel_api.h"
+
 #include <stdio.h>
 
 #ifdef __cplusplus
@@ -122,108 +124,110 @@ int cgiOnRecvFormFile(char* pbuffer, int len, int end);
 /* ---- Text helpers ---- */
 
 /* 1 when equal ignoring ASCII letter case, else 0. */
-int cgiStrEqNc(const char* s1, const char* s2);
+int cgiStrEqNc(const char* s1, const char* s2) ZEL_NOEXCEPT;
 /* 1 when s1 begins with s2 ignoring ASCII letter case, else 0. */
-int cgiStrBeginsNc(const char* s1, const char* s2);
+int cgiStrBeginsNc(const char* s1, const char* s2) ZEL_NOEXCEPT;
 
 /* ---- Form fields as text (max >= 1) ---- */
 
 /* Not found: result "" and cgiFormNotFound. Line breaks become LF. */
-cgiFormResultType cgiFormString(const char* name, char* result, int max);
+cgiFormResultType cgiFormString(const char* name, char* result, int max) ZEL_NOEXCEPT;
 /* Not found: result "" and cgiFormNotFound. Line breaks are removed. */
-cgiFormResultType cgiFormStringNoNewlines(const char* name, char* result, int max);
+cgiFormResultType cgiFormStringNoNewlines(const char* name, char* result, int max) ZEL_NOEXCEPT;
 /* Not found: stores 1 and returns cgiFormNotFound. */
-cgiFormResultType cgiFormStringSpaceNeeded(const char* name, int* result);
+cgiFormResultType cgiFormStringSpaceNeeded(const char* name, int* result) ZEL_NOEXCEPT;
 /* No memory: *result NULL, cgiFormMemory; not found: empty array, cgiFormNotFound. */
-cgiFormResultType cgiFormStringMultiple(const char* name, char*** result);
+cgiFormResultType cgiFormStringMultiple(const char* name, char*** result) ZEL_NOEXCEPT;
 /* No memory: *result NULL and cgiFormMemory, nothing leaked. */
-cgiFormResultType cgiFormEntries(char*** result);
+cgiFormResultType cgiFormEntries(char*** result) ZEL_NOEXCEPT;
 /* Releases a NULL-terminated string array; NULL is ignored. */
-void cgiStringArrayFree(char** stringArray);
+void cgiStringArrayFree(char** stringArray) ZEL_NOEXCEPT;
 
 /* ---- Numbers: outputs are always stored (value, bound or default) ---- */
 
 /* Absent/empty/bad first character: defaultV and NotFound/Empty/BadType. */
-cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV);
+cgiFormResultType cgiFormInteger(const char* name, int* result, int defaultV) ZEL_NOEXCEPT;
 /* As cgiFormInteger; out of range: the bound and cgiFormConstrained. */
 cgiFormResultType cgiFormIntegerBounded(const char* name, int* result, int min, int max,
-                                        int defaultV);
+                                        int defaultV) ZEL_NOEXCEPT;
 /* Absent/empty/bad first character: defaultV and NotFound/Empty/BadType. */
-cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV);
+cgiFormResultType cgiFormDouble(const char* name, double* result, double defaultV) ZEL_NOEXCEPT;
 /* As cgiFormDouble; out of range: the bound and cgiFormConstrained. */
 cgiFormResultType cgiFormDoubleBounded(const char* name, double* result, double min, double max,
-                                       double defaultV);
+                                       double defaultV) ZEL_NOEXCEPT;
 
 /* ---- Choices ---- */
 
 /* No equal choice: defaultV, cgiFormNoSuchChoice; absent: defaultV, cgiFormNotFound. */
 cgiFormResultType cgiFormSelectSingle(const char* name, char** choicesText, int choicesTotal,
-                                      int* result, int defaultV);
+                                      int* result, int defaultV) ZEL_NOEXCEPT;
 /* Same as cgiFormSelectSingle. */
 cgiFormResultType cgiFormRadio(const char* name, char** valuesText, int valuesTotal, int* result,
-                               int defaultV);
+                               int defaultV) ZEL_NOEXCEPT;
 /* No choice hit: cgiFormNotFound (result all 0, *invalid counted). */
 cgiFormResultType cgiFormSelectMultiple(const char* name, char** choicesText, int choicesTotal,
-                                        int* result, int* invalid);
+                                        int* result, int* invalid) ZEL_NOEXCEPT;
 /* Same as cgiFormSelectMultiple. */
 cgiFormResultType cgiFormCheckboxMultiple(const char* name, char** valuesText, int valuesTotal,
-                                          int* result, int* invalid);
+                                          int* result, int* invalid) ZEL_NOEXCEPT;
 /* cgiFormSuccess when the field exists, else cgiFormNotFound. */
-cgiFormResultType cgiFormCheckboxSingle(const char* name);
+cgiFormResultType cgiFormCheckboxSingle(const char* name) ZEL_NOEXCEPT;
 
 /* ---- Uploaded files ---- */
 
 /* Empty file name: "" and cgiFormNoFileName; absent: "" and cgiFormNotFound. */
-cgiFormResultType cgiFormFileName(const char* name, char* result, int resultSpace);
+cgiFormResultType cgiFormFileName(const char* name, char* result, int resultSpace) ZEL_NOEXCEPT;
 /* Empty content type: "" and cgiFormNoContentType; absent: "" and cgiFormNotFound. */
-cgiFormResultType cgiFormFileContentType(const char* name, char* result, int resultSpace);
+cgiFormResultType cgiFormFileContentType(const char* name, char* result,
+                                         int resultSpace) ZEL_NOEXCEPT;
 /* Not a file / absent: stores 0 (sizeP may be NULL), NotAFile / NotFound. */
-cgiFormResultType cgiFormFileSize(const char* name, int* sizeP);
+cgiFormResultType cgiFormFileSize(const char* name, int* sizeP) ZEL_NOEXCEPT;
 /* Failure: *cfpp NULL (NotFound, NotAFile, Memory) or untouched (cgiFormIO). */
-cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp);
+cgiFormResultType cgiFormFileOpen(const char* name, cgiFilePtr* cfpp) ZEL_NOEXCEPT;
 /* No byte: cgiFormEOF with *gotP untouched; NULL handle: cgiFormOpenFailed. */
-cgiFormResultType cgiFormFileRead(cgiFilePtr cfp, char* buffer, int bufferSize, int* gotP);
+cgiFormResultType cgiFormFileRead(cgiFilePtr cfp, char* buffer, int bufferSize,
+                                  int* gotP) ZEL_NOEXCEPT;
 /* NULL handle: cgiFormOpenFailed. */
-cgiFormResultType cgiFormFileClose(cgiFilePtr cfp);
+cgiFormResultType cgiFormFileClose(cgiFilePtr cfp) ZEL_NOEXCEPT;
 
 /* ---- Cookies ---- */
 
 /* Not found: value "" (space > 0) and cgiFormNotFound; too long: cgiFormTruncated. */
-cgiFormResultType cgiCookieString(const char* name, char* value, int space);
+cgiFormResultType cgiCookieString(const char* name, char* value, int space) ZEL_NOEXCEPT;
 /* Anything but success stores defaultV; returns the cgiCookieString result. */
-cgiFormResultType cgiCookieInteger(const char* name, int* result, int defaultV);
+cgiFormResultType cgiCookieInteger(const char* name, int* result, int defaultV) ZEL_NOEXCEPT;
 /* No memory: *result NULL and cgiFormMemory, nothing leaked. */
-cgiFormResultType cgiCookies(char*** result);
+cgiFormResultType cgiCookies(char*** result) ZEL_NOEXCEPT;
 
 /* ---- Response headers (write failures are not reported) ---- */
 
 /* "Content-type: %s\r\n\r\n"; ends the header block. */
-void cgiHeaderContentType(const char* mimeType);
+void cgiHeaderContentType(const char* mimeType) ZEL_NOEXCEPT;
 /* "Location: %s\r\n\r\n"; ends the header block. */
-void cgiHeaderLocation(const char* redirectUrl);
+void cgiHeaderLocation(const char* redirectUrl) ZEL_NOEXCEPT;
 /* "Status: %d %s\r\n\r\n"; ends the header block. */
-void cgiHeaderStatus(int status, const char* statusMessage);
+void cgiHeaderStatus(int status, const char* statusMessage) ZEL_NOEXCEPT;
 /* One Set-Cookie line expiring secondsToLive from now (UTC). */
 void cgiHeaderCookieSetString(const char* name, const char* value, int secondsToLive,
-                              const char* path, const char* domain);
+                              const char* path, const char* domain) ZEL_NOEXCEPT;
 /* cgiHeaderCookieSetString with value in decimal. */
 void cgiHeaderCookieSetInteger(const char* name, int value, int secondsToLive, const char* path,
-                               const char* domain);
+                               const char* domain) ZEL_NOEXCEPT;
 
 /* ---- Escaping to cgiOut: a failed write stops with cgiFormIO ---- */
 
-cgiFormResultType cgiHtmlEscapeData(const char* data, int len);
-cgiFormResultType cgiHtmlEscape(const char* s);
-cgiFormResultType cgiValueEscapeData(const char* data, int len);
-cgiFormResultType cgiValueEscape(const char* s);
+cgiFormResultType cgiHtmlEscapeData(const char* data, int len) ZEL_NOEXCEPT;
+cgiFormResultType cgiHtmlEscape(const char* s) ZEL_NOEXCEPT;
+cgiFormResultType cgiValueEscapeData(const char* data, int len) ZEL_NOEXCEPT;
+cgiFormResultType cgiValueEscape(const char* s) ZEL_NOEXCEPT;
 
 /* ---- Request capture ---- */
 
 /* Any failure: cgiEnvironmentIO and the partial file deleted. */
-cgiEnvironmentResultType cgiWriteEnvironment(const char* filename);
+cgiEnvironmentResultType cgiWriteEnvironment(const char* filename) ZEL_NOEXCEPT;
 /* Replaces the request's variables and entries. Failure: no form entries
  * remain; variables read before the failure keep their restored values. */
-cgiEnvironmentResultType cgiReadEnvironment(const char* filename);
+cgiEnvironmentResultType cgiReadEnvironment(const char* filename) ZEL_NOEXCEPT;
 
 #ifdef __cplusplus
 }
