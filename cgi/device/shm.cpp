@@ -105,11 +105,39 @@ extern "C" void* get_shm_ptr_by_id(int shmid) noexcept
     return p;
 }
 
-extern "C" void* get_shm_ptr(key_t key) noexcept
+namespace {
+
+// Identifier of the segment of `key` for an attach, or -1 after the lookup's
+// failure lines.
+int id_to_attach(key_t key)
 {
     const int id = get_shm_id(key);
-    if (id == -1) {
+    if (id == -1)
         DB_ABOVE(kAlways, kSection, "Could not get ID of segment to attach");
+    return id;
+}
+
+}  // namespace
+
+extern "C" void* get_shm_ptr(key_t key) noexcept
+{
+    const int id = id_to_attach(key);
+    return id == -1 ? nullptr : get_shm_ptr_by_id(id);
+}
+
+extern "C" void* get_shm_ptr_min(key_t key, size_t min_size) noexcept
+{
+    const int id = id_to_attach(key);
+    if (id == -1)
+        return nullptr;
+    // A segment too small for the records its users read would fault them
+    // (SIGBUS past its last page); any local process can create one.
+    struct shmid_ds ds = {};
+    const bool known = sys.shmctl(id, IPC_STAT, &ds) != -1;
+    if (!known || ds.shm_segsz < min_size) {
+        if (known)
+            errno = EINVAL;  // as shmget reports a segment smaller than asked for
+        DB_ABOVE(kAlways, kSection, "Could not attach memory segment requested");
         return nullptr;
     }
     return get_shm_ptr_by_id(id);
@@ -240,13 +268,18 @@ namespace {
 
 // One blocking operation with undo: the trace line (above 8, `trace` takes
 // the semaphore number) and, on failure, `failure` at threshold `fail_min`.
-// Returns 0, or -1 with the semaphore unchanged.
+// With `retry` set, an operation that a signal interrupts (EINTR) is issued
+// again. Returns 0, or -1 with the semaphore unchanged.
 int logged_step(int semid, int sem_num, short op, const char* trace, int fail_min,
-                const char* failure)
+                const char* failure, bool retry)
 {
     assert(sem_num >= 0);
     DB_ABOVE(8, kSection, trace, sem_num);
-    if (sem_step(semid, sem_num, op, kUndo) == -1) {
+    int r;
+    do
+        r = sem_step(semid, sem_num, op, kUndo);
+    while (r == -1 && retry && errno == EINTR);
+    if (r == -1) {
         DB_ABOVE(fail_min, kSection, "%s", failure);
         return -1;
     }
@@ -255,22 +288,24 @@ int logged_step(int semid, int sem_num, short op, const char* trace, int fail_mi
 
 }  // namespace
 
+// The lock is taken and released again after a signal: a caller with a
+// signal handler must neither go on without the lock nor keep it.
 extern "C" int down(int semid, int sem_num) noexcept
 {
     return logged_step(semid, sem_num, -1, "semaphore down, num: %d", kAlways,
-                       "Failed semaphore down operation");
+                       "Failed semaphore down operation", true);
 }
 
 extern "C" int up(int semid, int sem_num) noexcept
 {
     return logged_step(semid, sem_num, 1, "semaphore up, num: %d", kAlways,
-                       "Failed semaphore up operation");
+                       "Failed semaphore up operation", true);
 }
 
 extern "C" int semWait(int semid, int sem_num) noexcept
 {
     return logged_step(semid, sem_num, 0, "semaphore wait for zero, num: %d", 2,
-                       "Failed semaphore wait operation");
+                       "Failed semaphore wait operation", false);
 }
 
 extern "C" int downNB(int semid, int sem_num) noexcept

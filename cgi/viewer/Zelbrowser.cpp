@@ -40,7 +40,7 @@ bool attachDevice(zelRequest& req)
         std::perror("Info ---- Create semaphore failed.");
         return false;
     }
-    req.shm_info = get_shm_ptr(ZEL_DEVICE_KEY);
+    req.shm_info = get_shm_ptr_min(ZEL_DEVICE_KEY, CFG_SEGMENT_MIN_SIZE);
     if (!req.shm_info) {
         std::perror("Info ---- failed to get shm pointer.");
         return false;

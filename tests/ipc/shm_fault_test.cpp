@@ -78,7 +78,7 @@ TEST_F(Fault, EveryWrapperKeepsErrnoAndLogsItsLine)
 {
     const auto ptr = [](void* p) { return p == nullptr ? 0L : 1L; };
     const Case cases[] = {
-        {"down EINTR", failing_all, 0, EINTR, [] { return down(1, 0); },
+        {"down EIDRM", failing_all, 0, EIDRM, [] { return down(1, 0); },
          "10|Failed semaphore down operation\n"},
         {"downNB passes on, no line", failing_all, 0, EIDRM, [] { return downNB(1, 0); }, ""},
         {"up EIDRM", failing_all, 0, EIDRM, [] { return up(1, 0); },
@@ -140,6 +140,26 @@ TEST_F(Fault, EveryWrapperKeepsErrnoAndLogsItsLine)
         EXPECT_EQ(rc, -1) << c.name;
         EXPECT_EQ(err, c.err) << c.name;
         EXPECT_EQ(out, c.expected_log) << c.name;
+    }
+}
+
+// semop calls of the fake that a signal interrupts every other time.
+int g_semop_calls;
+
+// down and up issue an interrupted operation again; semWait reports it.
+TEST_F(Fault, DownAndUpRetryAfterASignal)
+{
+    sys = failing_all();
+    sys.semop = [](int, struct sembuf*, size_t) { return ++g_semop_calls % 2 ? fail_int() : 0; };
+    g_errno = EINTR;
+    const struct {
+        int (*op)(int, int);
+        int result, calls;
+    } cases[] = {{down, 0, 2}, {up, 0, 2}, {semWait, -1, 1}};
+    for (const auto& c : cases) {
+        g_semop_calls = 0;
+        EXPECT_EQ(c.result, c.op(1, 0));
+        EXPECT_EQ(c.calls, g_semop_calls);
     }
 }
 

@@ -78,7 +78,15 @@ TEST_F(Ipc, SegmentCreateAttachShareRemove)
     ASSERT_TRUE(a != nullptr && b != nullptr);
     a[4095] = 0xA5;
     EXPECT_EQ(b[4095], 0xA5);
-    shmdt(a), shmdt(b);
+    auto* c = static_cast<unsigned char*>(get_shm_ptr_min(kKey, 4096));  // exactly the size
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c[4095], 0xA5);
+    const std::string line = capture_stderr([&] {
+        EXPECT_EQ(get_shm_ptr_min(kKey, 4097), nullptr);  // one byte short
+        EXPECT_EQ(errno, EINVAL);
+    });
+    EXPECT_EQ(line, "10|Could not attach memory segment requested\n");
+    shmdt(a), shmdt(b), shmdt(c);
     EXPECT_EQ(remove_shm(kKey), 0);
     EXPECT_EQ(get_shm_id(kKey), -1);
 }

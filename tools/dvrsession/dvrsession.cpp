@@ -69,13 +69,14 @@ bool open_device(Device& d)
 {
     d.msgid = get_msg_id(kDeviceKey);
     d.semid = get_sem(kDeviceKey);
-    d.cfg = d.msgid >= 0 && d.semid >= 0 ? get_shm_ptr(kDeviceKey) : nullptr;
-    d.sch = d.cfg ? get_shm_ptr(SCH_SHM_KEY) : nullptr;
-    d.da = d.sch ? get_shm_ptr(DA_SHM_KEY) : nullptr;
+    d.cfg =
+        d.msgid >= 0 && d.semid >= 0 ? get_shm_ptr_min(kDeviceKey, CFG_SEGMENT_MIN_SIZE) : nullptr;
+    d.sch = d.cfg ? get_shm_ptr_min(SCH_SHM_KEY, SCH_TABLE_SIZE) : nullptr;
+    d.da = d.sch ? get_shm_ptr_min(DA_SHM_KEY, DA_TABLE_SIZE) : nullptr;
     if (d.da == nullptr)
         fprintf(stderr,
-                "dvrsession: the device service's objects (keys %d, %d, %d) are not there; "
-                "start it first (dvrsim run)\n",
+                "dvrsession: the device service's objects (keys %d, %d, %d) are not there or "
+                "too small; start it first (dvrsim run)\n",
                 kDeviceKey, SCH_SHM_KEY, DA_SHM_KEY);
     return d.da != nullptr;
 }

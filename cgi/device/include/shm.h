@@ -28,6 +28,10 @@ int create_shm(key_t key, int shm_size) ZEL_NOEXCEPT;
 /** Returns the attached segment of `key`, or null when it cannot be found or
  * attached (nothing stays attached then). */
 void* get_shm_ptr(key_t key) ZEL_NOEXCEPT;
+/** Returns the attached segment of `key` when it holds at least `min_size`
+ * bytes; null when it cannot be found, is smaller (errno EINVAL) or cannot be
+ * attached, and nothing stays attached then. */
+void* get_shm_ptr_min(key_t key, size_t min_size) ZEL_NOEXCEPT;
 /** Returns the attached segment `shmid`, or null when it cannot be attached. */
 void* get_shm_ptr_by_id(int shmid) ZEL_NOEXCEPT;
 /** Returns 0 once the segment of `key` is marked for removal; -1 when it is
