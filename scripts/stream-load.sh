@@ -1,9 +1,9 @@
 #!/bin/bash
 # Cost of the simulator's picture streams: opens STREAMS streams (half live,
 # half playback, cameras 1 up) for SECONDS, samples the simulator's CPU time
-# and memory every 5 s, counts the frames each client got, and measures the
-# viewer's pages with wrk (through lighttpd, 8 connections, 10 s each) before
-# the streams and while they run. Loopback only, in private IPC, mount and
+# and memory every 5 s and counts the frames each client got; then measures
+# the viewer's pages with wrk (through lighttpd, 8 connections, 10 s each),
+# three rounds without and with the streams open. Loopback only, in private IPC, mount and
 # network namespaces; every loop is bounded in time. Exit status 0 when the
 # memory stayed flat (VmRSS within 512 kB from the first sample under load
 # to the last) and every stream kept at least 8 frames a second.
@@ -51,7 +51,7 @@ pass=$("$dvrsim" get network.ethernet_password | cut -c1-4)
 auth="Authorization: Basic $(printf admin:admin | base64)"
 hz=$(getconf CLK_TCK)
 
-# CPU seconds (user + system) and VmRSS in kB of the simulator.
+# CPU time (user + system, clock ticks) and VmRSS in kB of the simulator.
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$sim/stat"; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$sim/status"; }
 
@@ -77,35 +77,36 @@ echo "CPU $(( (t1 - t0) * 1000 / hz )) ms in 10 s; VmRSS $(rss_kb) kB"
 echo "== viewer pages without streams"
 pages "without streams"
 
-echo "== $streams streams for $seconds s"
-for i in $(seq "$streams"); do
-  if [ $((i % 2)) = 1 ]; then
-    url="http://127.0.0.1:$stream_port/live?cam=$i&pass=$pass"
-  else
-    url="http://127.0.0.1:$stream_port/playback?cam=$i&year=2021&month=2&day=12&sec=47045&pass=$pass"
-  fi
-  (curl -s -N --max-time "$seconds" "$url" | grep -a -c 'Content-Type: image/jpeg' >"$run/frames.$i" || true) &
-  clients="$clients $!"
-done
+# Opens the streams in the background (clients in $clients), each for $1 s,
+# with the frames it gets counted into $run/frames.N.
+open_streams() {
+  local i url
+  for i in $(seq "$streams"); do
+    if [ $((i % 2)) = 1 ]; then
+      url="http://127.0.0.1:$stream_port/live?cam=$i&pass=$pass"
+    else
+      url="http://127.0.0.1:$stream_port/playback?cam=$i&year=2021&month=2&day=12&sec=47045&pass=$pass"
+    fi
+    (curl -s -N --max-time "$1" -o "$run/stream.$i" "$url" || true
+     grep -a -c 'Content-Type: image/jpeg' "$run/stream.$i" >"$run/frames.$i" || true
+     rm -f "$run/stream.$i") &
+    clients="$clients $!"
+  done
+}
+
+echo "== $streams streams for $seconds s, nothing else from this script"
+open_streams "$seconds"
 start=$(date +%s)
 printf '%6s %12s %10s\n' "t (s)" "CPU (ms/5s)" "VmRSS kB" | tee "$run/samples.txt"
 last=$(cpu_ticks)
 first_rss=
-during=0
 while [ $(( $(date +%s) - start )) -lt "$seconds" ]; do
-  if [ $during = 0 ] && [ $(( $(date +%s) - start )) -ge 20 ]; then
-    during=1
-    echo "== viewer pages with $streams streams open (wrk runs 20 s; samples below include it)"
-    pages "with $streams streams" &
-    pagespid=$!
-  fi
   sleep 5
   now=$(cpu_ticks); rss=$(rss_kb)
   first_rss=${first_rss:-$rss}
   printf '%6s %12s %10s\n' "$(( $(date +%s) - start ))" "$(( (now - last) * 1000 / hz ))" "$rss" | tee -a "$run/samples.txt"
   last=$now
 done
-[ -z "${pagespid:-}" ] || wait "$pagespid" || true
 wait $clients 2>/dev/null || true
 clients=
 last_rss=$(rss_kb)
@@ -116,11 +117,20 @@ for i in $(seq "$streams"); do
   [ "$n" -ge $((seconds * 8)) ] || { echo "FAIL stream $i: $n frames in $seconds s"; fail=1; }
 done
 echo "frames: $total in $seconds s over $streams streams ($(awk -v t="$total" -v s="$seconds" -v n="$streams" 'BEGIN {printf "%.2f", t / s / n}') a second each)"
-echo "VmRSS first sample $first_rss kB, after the streams $last_rss kB"
+echo "VmRSS first sample $first_rss kB, after the streams closed $last_rss kB"
 [ $((last_rss - first_rss)) -le 512 ] || { echo "FAIL memory grew by $((last_rss - first_rss)) kB"; fail=1; }
+
+# The pages with and without streams, alternated so that other work on the
+# machine weighs on both alike.
+echo "== viewer pages, three rounds: without streams, then with $streams streams open"
+for round in 1 2 3; do
+  pages "round $round without"
+  open_streams 25
+  sleep 1
+  pages "round $round with"
+  wait $clients 2>/dev/null || true
+  clients=
+done
 echo "simulator log: $(grep -c 'stream opened' "$run/dvrsim.log") opened, $(grep -c 'stream closed' "$run/dvrsim.log") closed"
-# Again without streams: the machine may be busier or quieter than at the start.
-echo "== viewer pages after the streams"
-pages "after the streams"
 echo "== load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 exit $fail
