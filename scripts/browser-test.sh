@@ -36,7 +36,8 @@ if [ -z "$inner" ]; then
     # A build tree that exists keeps its settings; a new one gets the two programs only.
     [ -f "$build/CMakeCache.txt" ] ||
       cmake -S "$root" -B "$build" -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$build" --target zelbrowser.cgi dvrsim -j2
+    cmake --build "$build" --target zelbrowser.cgi dvrsim dvrsession -j2
+    "$root/scripts/build-pages.sh" "$build"
   fi
   [ -d "$root/tests/browser/node_modules/puppeteer-core" ] ||
     { echo "browser-test: no browser driver: (cd tests/browser && npm ci)" >&2; exit 1; }
@@ -79,7 +80,9 @@ done
 cd "$root/tests/browser"
 status=0
 ZEL_URL=http://127.0.0.1:$port ZEL_DVRSIM=$dvrsim ZEL_SHOT_DIR=$shots \
-  timeout 300 node --test --test-timeout=120000 viewer.test.js || status=$?
+  ZEL_DVRSESSION=$build/tools/dvrsession/dvrsession \
+  timeout 600 node --test --test-concurrency=1 --test-timeout=120000 viewer.test.js pages.test.js ||
+  status=$?
 if [ $status -ne 0 ]; then
   # What the program and the simulator said on standard error, for the failure.
   echo "== CGI standard error"; tail -n 40 "$rundir/cgi-stderr.log"
