@@ -6,7 +6,6 @@
 
 #include <cassert>
 #include <cstring>
-#include <unistd.h>
 
 #include "shm.h"
 
@@ -67,7 +66,7 @@ int da_getmap(void* p_dashm, int semid, int msgid, da_shm* p_local_dashm, int op
     }
     put_msg_text(msgid, request_type(op, zoom), static_cast<unsigned char>(slot));
     while (da_op_done(p_dashm, slot, semid) == 0)
-        usleep(kDonePollMicros);
+        zel_session::pause_micros(kDonePollMicros);
     rw_da_map(0, p_dashm, semid, p_local_dashm, slot);
     return slot;
 }

@@ -5,7 +5,6 @@
 #include "session_lock.h"
 
 #include <cstring>
-#include <unistd.h>
 
 #include "shm.h"
 
@@ -38,7 +37,7 @@ int request(void* p_cfg_shm, int semid, int msgid, size_t flag_offset, long type
     for (int i = 0; i < kAnswerPolls && !answered; ++i) {
         answered = *static_cast<volatile unsigned char*>(flag) == RT_FLAG_ANSWERED;
         if (!answered)
-            usleep(kAnswerPollMicros);
+            zel_session::pause_micros(kAnswerPollMicros);
     }
     SemLock lock(semid);
     if (answered)

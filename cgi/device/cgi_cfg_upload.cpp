@@ -5,7 +5,6 @@
 #include "session_lock.h"
 
 #include <cstring>
-#include <unistd.h>
 
 #include "shm.h"
 
@@ -57,7 +56,7 @@ int fup_occupy(void* p_cfg_shm, int semid, int msgid) noexcept
         r->access_ts = zel_session::now_seconds();
     }
     put_msg(msgid, FUP_MSG);
-    usleep(kVerdictWaitMicros);
+    zel_session::pause_micros(kVerdictWaitMicros);
     switch (polled(p_cfg_shm)->status) {
         case UL_STATUS_ACCEPTED:
             return FUP_ACCEPTED;
@@ -87,7 +86,7 @@ int fup_tavik_recv(void* p_cfg_shm, int /*semid*/, int msgid, int /*bytes_to_sen
     for (int i = 0; i < kPiecePolls; ++i) {
         if (r->cur_size == 0 || r->buf_id == 0)
             return 1;
-        usleep(kPiecePollMicros);
+        zel_session::pause_micros(kPiecePollMicros);
     }
     return 0;
 }

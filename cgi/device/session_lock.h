@@ -6,12 +6,18 @@
 
 #include <cstddef>
 #include <cstring>
-#include <sys/time.h>
 #include "cgi_cfg_session.h"
 #include "shm.h"
+#include "shm_syscalls.h"
 
 /* Library-internal helpers shared by the four session modules. */
 namespace zel_session {
+
+/* The pause between two polls of a wait (replaceable with the clock). */
+inline void pause_micros(useconds_t usec)
+{
+    shm_internal::sys.usleep(usec);
+}
 
 /* Holds semaphore 0 of the device set for one scope. The lock results are
  * not examined: down/up report their own failures and the caller goes on. */
@@ -29,8 +35,8 @@ class SemLock {
 /* Seconds part of the current time, as the shared time stamps hold it. */
 inline uint32_t now_seconds()
 {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
+    struct timeval tv = {};
+    shm_internal::sys.gettimeofday(&tv);
     return static_cast<uint32_t>(tv.tv_sec);
 }
 

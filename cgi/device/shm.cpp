@@ -17,11 +17,15 @@ int real_semctl(int semid, int num, int cmd, semun arg)
 {
     return ::semctl(semid, num, cmd, arg);
 }
+int real_gettimeofday(struct timeval* tv)
+{
+    return ::gettimeofday(tv, nullptr);
+}
 }  // namespace
 
 const Syscalls kRealSyscalls = {
-    ::shmget,    ::shmat,  ::shmctl, ::semget, ::semop,
-    real_semctl, ::msgget, ::msgsnd, ::msgrcv, ::msgctl,
+    ::shmget, ::shmat,  ::shmctl, ::semget, ::semop,  real_semctl,
+    ::msgget, ::msgsnd, ::msgrcv, ::msgctl, ::usleep, real_gettimeofday,
 };
 
 Syscalls sys = kRealSyscalls;

@@ -1,6 +1,8 @@
-// shm_syscalls.h - the System V calls of the IPC wrappers, reached through
-// one replaceable table so that tests can inject failures (EINTR, EIDRM,
-// ENOSPC...). Internal to the wrappers and their tests; C++ only.
+// shm_syscalls.h - the System V calls of the IPC wrappers, and the clock and
+// sleep of the session services' waits, reached through one replaceable
+// table so that tests can inject failures (EINTR, EIDRM, ENOSPC...), watch
+// what happens under the lock and run the waits on a clock of their own.
+// Internal to the device library, the simulator and their tests; C++ only.
 #ifndef SHM_SYSCALLS_H
 #define SHM_SYSCALLS_H
 
@@ -8,7 +10,9 @@
 #include <sys/msg.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
+#include <sys/time.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace shm_internal {
 
@@ -32,6 +36,8 @@ struct Syscalls {
     int (*msgsnd)(int id, const void* msg, size_t n, int flags);  // send
     ssize_t (*msgrcv)(int id, void* msg, size_t n, long type, int flags);  // receive
     int (*msgctl)(int id, int cmd, struct msqid_ds* ds);                   // queue control
+    int (*usleep)(useconds_t usec);           // the pause between two polls of a wait
+    int (*gettimeofday)(struct timeval* tv);  // time stamps of the session records
 };
 
 // The table the wrappers call through.

@@ -27,7 +27,7 @@ int fail_int()
 
 shm_internal::Syscalls failing_all()
 {
-    shm_internal::Syscalls s;
+    shm_internal::Syscalls s = shm_internal::kRealSyscalls;
     s.shmget = [](key_t, size_t, int) { return fail_int(); };
     s.shmat = [](int, const void*, int) {
         errno = g_errno;

@@ -118,10 +118,6 @@ class SessionTest : public ::testing::Test {
     }
 
     data_ul_stat* ul() { return reinterpret_cast<data_ul_stat*>(cfg + CFG_UL_STAT_OFFSET); }
-    cfg_rt_update_data* rt()
-    {
-        return reinterpret_cast<cfg_rt_update_data*>(cfg + CFG_RT_UPDATE_OFFSET);
-    }
     sch_shm* sch_slot(int i) { return reinterpret_cast<sch_shm*>(sch) + i; }
     da_shm* da_slot(int i) { return reinterpret_cast<da_shm*>(da) + i; }
     uint32_t counter(const unsigned char* at)
