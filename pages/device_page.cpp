@@ -42,8 +42,7 @@ void json_string(const char* s)
     fputc('"', cgiOut);
 }
 
-}  // namespace
-
+// Opens the device objects and admits the user, or writes why not.
 bool admit(int level)
 {
     g_device.msgid = get_msg_id(kDeviceKey);
@@ -57,6 +56,8 @@ bool admit(int level)
     // checkPrivilige writes the refusal page (and its header) itself.
     return checkPrivilige(g_device.cfg, g_device.semid, cgiRemoteUser, level) == 0;
 }
+
+}  // namespace
 
 const Device& device()
 {
@@ -82,8 +83,9 @@ bool action_is(const char* name)
            cgiStrEqNc(action, name);
 }
 
-void begin(const char* title, const char* script, int level)
+void begin(const char* title, const char* script)
 {
+    const int level = required_level;
     cgiHeaderContentType("text/html");
     fprintf(cgiOut,
             "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n"
@@ -167,3 +169,8 @@ Json& Json::item(long long value)
 }
 
 }  // namespace page
+
+int cgiOnInit(void)
+{
+    return page::admit(page::required_level) ? 1 : -1;
+}

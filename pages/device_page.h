@@ -17,14 +17,15 @@ struct Device {
     void* cfg = nullptr;  // attached configuration segment
 };
 
-// Opens the device objects and admits the request's user when their level
-// is `level` or more privileged (a lower number). Otherwise writes the
-// response itself (the refusal page, or an error when the device service is
-// not there) and returns false; the caller then ends the request. Meant for
-// cgiOnInit, so that nothing of a refused request is read or handed on.
-bool admit(int level);
+// The lowest user level (highest number) the page admits; each program
+// defines it. The helper's cgiOnInit opens the device objects and admits
+// the request's user when their level is this or more privileged (a lower
+// number); otherwise it writes the refusal page (or an error when the
+// device service is not there) and cancels the request, so that nothing of
+// a refused request is read or handed on.
+extern const int required_level;
 
-// The device opened by admit().
+// The device opened for the request.
 const Device& device();
 
 // The form field as an unsigned 32-bit number (decimal), or `fallback` when
@@ -35,8 +36,8 @@ uint32_t form_u32(const char* name, uint32_t fallback);
 bool action_is(const char* name);
 
 // Writes the header and the opening of a page: head in the viewer's look,
-// its script, the navigation and the level the page asks for.
-void begin(const char* title, const char* script, int level);
+// its script, the navigation and the levels the page admits.
+void begin(const char* title, const char* script);
 
 // Closes what begin() opened.
 void end();

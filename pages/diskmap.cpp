@@ -15,9 +15,10 @@
 #include "device_page.h"
 #include "shm.h"
 
+const int page::required_level = 1;  // managers and above analyse the disk
+
 namespace {
 
-constexpr int kLevel = 1;                // managers and above analyse the disk
 constexpr unsigned kAnswerSeconds = 10;  // da_getmap itself waits without limit
 
 // Written whole by the alarm handler when the service does not answer: the
@@ -75,7 +76,7 @@ void request_map(const page::Device& dev, void* table)
 
 void write_page()
 {
-    page::begin("Disk map", "diskmap.js", kLevel);
+    page::begin("Disk map", "diskmap.js");
     fputs(
         "<div id=\"map-controls\">\n"
         "<button type=\"button\" data-op=\"2\">Whole disk</button>\n"
@@ -92,16 +93,6 @@ void write_page()
 }
 
 }  // namespace
-
-int cgiOnInit(void)
-{
-    return page::admit(kLevel) ? 1 : -1;
-}
-
-int cgiOnRecvFormFile(char*, int, int)
-{
-    return -1;  // this page takes no upload
-}
 
 int cgiMain(void)
 {

@@ -6,7 +6,9 @@
 //   GET                  the page
 //   GET  do=search&...   submits (more=0) or continues (more=1); JSON results
 //   POST do=cancel&conn  cancels the search of that connection
+#include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -15,9 +17,10 @@
 #include "device_page.h"
 #include "shm.h"
 
+const int page::required_level = 2;  // operators and above search
+
 namespace {
 
-constexpr int kLevel = 2;  // operators and above search
 constexpr int kCameras = 20;
 constexpr int kAlarmInputs = 16;
 constexpr int kEventKinds = 3;  // continuous, motion, alarm: bits 0..2 of a recording's kind
@@ -42,36 +45,19 @@ uint32_t checked(const char* name, int count, uint32_t none)
     return map != 0 ? map : none;
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Reads a motion-area grid: 16 rows of 4 hex digits, row 0 first, bit c of
 // a row for column c. False, with `grid` untouched, for any other text.
 bool parse_grid(const char* text, size_t len, ACT_GRID& grid)
 {
     if (len != 4 * kGridRows)
         return false;
-    uint16_t rows[kGridRows];
+    for (size_t i = 0; i < len; ++i)
+        if (!isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
     for (int r = 0; r < kGridRows; ++r) {
-        unsigned v = 0;
-        for (int i = 0; i < 4; ++i) {
-            const int d = hex_value(text[4 * r + i]);
-            if (d < 0)
-                return false;
-            v = v << 4 | static_cast<unsigned>(d);
-        }
-        rows[r] = static_cast<uint16_t>(v);
+        char row[5] = {text[4 * r], text[4 * r + 1], text[4 * r + 2], text[4 * r + 3], '\0'};
+        grid.info[r] = static_cast<uint16_t>(strtoul(row, nullptr, 16));
     }
-    for (int r = 0; r < kGridRows; ++r)
-        grid.info[r] = rows[r];
     return true;
 }
 
@@ -181,7 +167,7 @@ void checkboxes(const char* name, int count, const char* const* labels)
 
 void write_page()
 {
-    page::begin("Recording search", "search.js", kLevel);
+    page::begin("Recording search", "search.js");
     fputs("<form id=\"search-form\">\n<fieldset><legend>Kind</legend><select name=\"kind\">\n",
           cgiOut);
     for (int k = 0; k < 5; ++k)
@@ -218,16 +204,6 @@ void write_page()
 }
 
 }  // namespace
-
-int cgiOnInit(void)
-{
-    return page::admit(kLevel) ? 1 : -1;
-}
-
-int cgiOnRecvFormFile(char*, int, int)
-{
-    return -1;  // this page takes no upload
-}
 
 int cgiMain(void)
 {

@@ -11,9 +11,9 @@
 #include "cgi_request.h"
 #include "device_page.h"
 
-namespace {
+const int page::required_level = 0;  // administrators only: the clock stamps every recording
 
-constexpr int kLevel = 0;  // administrators only: the clock stamps every recording
+namespace {
 
 // The device clock as the time record holds it, seconds since 1970.
 uint32_t device_clock(const page::Device& dev)
@@ -50,7 +50,7 @@ void write_info(const page::Device& dev)
 
 void write_page()
 {
-    page::begin("System", "system.js", kLevel);
+    page::begin("System", "system.js");
     fputs(
         "<section><h2>Device clock</h2>\n"
         "<p>Device: <span id=\"device-clock\" class=\"mono\"></span> UTC<br>\n"
@@ -64,16 +64,6 @@ void write_page()
 }
 
 }  // namespace
-
-int cgiOnInit(void)
-{
-    return page::admit(kLevel) ? 1 : -1;
-}
-
-int cgiOnRecvFormFile(char*, int, int)
-{
-    return -1;  // this page takes no upload
-}
 
 int cgiMain(void)
 {

@@ -16,9 +16,10 @@
 #include "cgi_request.h"
 #include "device_page.h"
 
+const int page::required_level = 1;  // managers and above upload
+
 namespace {
 
-constexpr int kLevel = 1;                   // managers and above upload
 constexpr uint32_t kPiece = 64 * 1024;      // bytes announced to the service at a time
 constexpr int kTakeTries = 50;              // waits of about 20 ms for one piece
 constexpr int kClosingBytes = 8;            // "\r\n--" BOUNDARY "--\r\n" after the file
@@ -129,7 +130,7 @@ void finish(const page::Device& dev)
 
 void write_page()
 {
-    page::begin("Upload", "upload.js", kLevel);
+    page::begin("Upload", "upload.js");
     fputs(
         "<form id=\"upload-form\"><input type=\"file\" id=\"file\" required> "
         "<button type=\"submit\">Upload</button> "
@@ -143,11 +144,6 @@ void write_page()
 }
 
 }  // namespace
-
-int cgiOnInit(void)
-{
-    return page::admit(kLevel) ? 1 : -1;
-}
 
 // Takes the body piece by piece. It never aborts the decoding: a request
 // whose bytes cannot reach the device still gets its JSON answer.

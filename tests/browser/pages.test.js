@@ -142,6 +142,14 @@ test('a search that finds nothing, a cancelled one and a full table each say so'
       f.kind.value = 'text'; f.text.value = 'no such title'; f.requestSubmit();
     })()`);
     assert.equal(nothing, 'No recording matches this search.');
+    // Motion in no area at all: the grid the page sends reaches the device.
+    const noArea = await searchWith(page, `(() => {
+      const f = document.getElementById('search-form');
+      f.kind.value = 'motion';
+      for (const cell of document.querySelectorAll('#grid span')) cell.click();
+      f.requestSubmit();
+    })()`);
+    assert.equal(noArea, 'No recording matches this search.');
     // Cancel at once after submitting: the page cancels the search that
     // its first request started.
     const cancelled = await searchWith(page, `(() => {
@@ -238,6 +246,8 @@ test('the disk map draws the simulator\'s map and zooms into a column', async ()
     assert.equal(zoomed.first, (5 * zoomed.total) / 36, 'the window starts at column 6');
     await page.click('#map-controls button[data-op="2"]');
     await page.waitForFunction(() => document.getElementById('map').dataset.level === '0');
+    await page.setViewport(PHONE);
+    await screenshot(page, 'pages-diskmap-phone.png');
   });
 });
 
