@@ -3,13 +3,16 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
 # the real-browser test of the viewer pages included; then cross-builds for
 # the big-endian 32-bit MIPS device and runs the tests again under qemu-mips.
-# Before building it checks the one code format; after the native tests it
+# Before building it checks the one code format and the API reference; after the native tests it
 # installs the libraries into a staging folder and builds and runs the C
 # example against that installation.
 set -e
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh clang-format pkg-config
+scripts/install-deps.sh clang-format pkg-config doxygen
 git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+# The API reference builds from the public headers with no warning (every
+# function, record, field and macro documented).
+mkdir -p build-test-release && ZEL_API_OUT=build-test-release/api doxygen docs/api/Doxyfile
 need=""
 command -v node >/dev/null || need="$need nodejs"
 command -v npm >/dev/null || need="$need npm"

@@ -1,4 +1,4 @@
-/* cgi_request_limits.h - the most that one request may make the request
+/** @file cgi_request_limits.h - the most that one request may make the request
  * layer hold: decoded fields, bytes of decoded entries and file parts
  * (temporary files). A request that passes one fails to decode like a body
  * that cannot be read: exit status 255, no output, every temporary file
@@ -8,18 +8,18 @@
 #ifndef CGI_REQUEST_LIMITS_H
 #define CGI_REQUEST_LIMITS_H
 
-/* Form entries of one request (URL-encoded fields and multipart parts). */
+/** Form entries of one request (URL-encoded fields and multipart parts). */
 #ifndef CGI_MAX_FIELDS
 #define CGI_MAX_FIELDS 4096
 #endif
 
-/* Bytes of all entries of one request: each entry's record and its five
+/** Bytes of all entries of one request: each entry's record and its five
  * texts with their terminators, as allocated. */
 #ifndef CGI_MAX_ENTRY_BYTES
 #define CGI_MAX_ENTRY_BYTES (1024L * 1024L)
 #endif
 
-/* Multipart file parts of one request, each holding a temporary file. */
+/** Multipart file parts of one request, each holding a temporary file. */
 #ifndef CGI_MAX_FILE_PARTS
 #define CGI_MAX_FILE_PARTS 64
 #endif

@@ -1,4 +1,4 @@
-/* zel_api.h - what the C interface of the device libraries promises a C++
+/** @file zel_api.h - what the C interface of the device libraries promises a C++
  * caller: no function of it throws. C callers see nothing of this. */
 #ifndef ZEL_API_H
 #define ZEL_API_H
