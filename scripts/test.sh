@@ -3,9 +3,9 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
 # the real-browser test of the viewer pages included; then cross-builds for
 # the big-endian 32-bit MIPS device and runs the tests again under qemu-mips.
-# Before building it checks the one code format and the API reference; after the native tests it
-# installs the libraries into a staging folder and builds and runs the C
-# example against that installation.
+# Before building it checks the one code format and the API reference; after
+# the native tests it installs the libraries into a staging folder and builds
+# and runs the C example against that installation.
 set -e
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh clang-format pkg-config doxygen
