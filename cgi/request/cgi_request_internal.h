@@ -19,6 +19,8 @@ constexpr const char kCgiTempTemplate[] = "/tmp/cgiXXXXXX";
 constexpr size_t kCgiMaxFields = CGI_MAX_FIELDS;
 constexpr size_t kCgiMaxEntryBytes = CGI_MAX_ENTRY_BYTES;
 constexpr size_t kCgiMaxFileParts = CGI_MAX_FILE_PARTS;
+constexpr size_t kCgiMaxBoundary = CGI_MAX_BOUNDARY;
+constexpr int kCgiMaxPreamble = CGI_MAX_PREAMBLE;
 
 /* ---- Request state (one thread; no locks) ---- */
 

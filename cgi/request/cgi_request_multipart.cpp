@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -64,15 +65,21 @@ void mpUngetc(mpStream* m)
 
 // The 1024-byte hand-off buffer between the delimiter search and the hook.
 struct HandOff {
-    char buf[kChunk];  // bytes not yet handed to the hook
-    int fill = 0;      // bytes in buf
-    int total = 0;     // body bytes emitted so far
+    char buf[kChunk];   // bytes not yet handed to the hook
+    int fill = 0;       // bytes in buf
+    int total = 0;      // body bytes emitted so far
+    int limit;          // most body bytes this search may emit
+    bool over = false;  // the search stopped at limit
 };
 
 // Appends n body bytes, handing each full buffer to the hook (end 0).
-// Returns false when the hook refuses a chunk.
+// Returns false when the hook refuses a chunk or the body passes its limit.
 bool emitBody(HandOff* h, const unsigned char* src, size_t n)
 {
+    if (n > static_cast<size_t>(h->limit - h->total)) {
+        h->over = true;
+        return false;
+    }
     while (n > 0) {
         size_t k = std::min(n, static_cast<size_t>(kChunk - h->fill));
         memcpy(h->buf + h->fill, src, k);
@@ -342,7 +349,10 @@ cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, i
     size_t len = static_cast<size_t>(snprintf(
         pattern, sizeof pattern, first ? "--%.*s" : "\r\n--%.*s", blen, cgiMultipartBoundary));
 
+    // Only the preamble before the first delimiter is bounded here: a part
+    // body cannot be longer than the request, which the web server caps.
     HandOff h;
+    h.limit = first ? kCgiMaxPreamble : INT_MAX;
     bool ok = findDelimiter(mpp, pattern, len, &h);
     if (ok) {
         cgiTrace("afterNextBoundary: end: %d bytes to write.\n", h.fill);
@@ -356,7 +366,7 @@ cgiParseResultType afterNextBoundary(mpStreamPtr mpp, FILE* outf, char** outP, i
             *bodyLengthP = 0;
         if (outP)
             *outP = nullptr;
-        return cgiParseIO;
+        return h.over ? cgiParseMemory : cgiParseIO;
     }
     if (two[0] == '-') {
         mpPutBack(mpp, two, 2);  // the closing "--" is for the caller to see
@@ -438,10 +448,17 @@ cgiParseResultType cgiParsePostMultipartInput(void)
     assert(!cgiFormEntryFirst);
     if (cgiContentLength == 0)
         return cgiParseSuccess;
+    // A boundary past the limit fails the request before any byte is read:
+    // the first delimiter's search costs up to its length per body byte.
+    if (strlen(cgiMultipartBoundary) > kCgiMaxBoundary)
+        return cgiParseMemory;
     mpStream m;
     mpStart(&m);
     cgiTrace("afterNextBoundary: first call.\n");
-    if (afterNextBoundary(&m, nullptr, nullptr, nullptr, 1) != cgiParseSuccess)
+    const cgiParseResultType first = afterNextBoundary(&m, nullptr, nullptr, nullptr, 1);
+    if (first == cgiParseMemory)  // a preamble past its limit
+        return first;
+    if (first != cgiParseSuccess)
         return cgiParseSuccess;
     for (;;) {
         PartFields f;

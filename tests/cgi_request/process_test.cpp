@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cgi_request_limits.h"
 #include "child_process.h"
 
 using namespace testproc;
@@ -224,7 +225,7 @@ TEST_F(RequestProcess, BodyCutAnywhere)
 
 TEST_F(RequestProcess, LongestBoundaryAndLongHeaderLine)
 {
-    const std::string boundary(1023 - strlen("multipart/form-data; boundary="), 'B');
+    const std::string boundary(CGI_MAX_BOUNDARY, 'B');
     const std::string b =
         part("form-data; name=\"" + std::string(200000, 'n') + "\"", "v", boundary) + "--" +
         boundary + "--";
@@ -232,10 +233,6 @@ TEST_F(RequestProcess, LongestBoundaryAndLongHeaderLine)
     ASSERT_EQ(5, r.status);
     EXPECT_NE(std::string::npos,
               r.out.find("entry [" + std::string(1023 - 17, 'n') + "] [] 1 [] []"));
-    // One character more is cut off with the content type: same boundary.
-    r = runApp(multipartEnv(b.size(), boundary + "C"), b);
-    EXPECT_EQ(5, r.status);
-    EXPECT_NE(std::string::npos, r.out.find("boundary=" + boundary + " length"));
 }
 
 }  // namespace

@@ -51,12 +51,11 @@ std::string repeat(const std::string& s, size_t n)
 }
 
 // n multipart parts, each a file part (with a one-byte body) or a text field.
-std::string parts(size_t n, bool files)
+std::string parts(size_t n, bool files, const std::string& boundary = kBoundary)
 {
-    const std::string head = std::string("--") + kBoundary +
-                             "\r\nContent-Disposition: form-data; name=\"f\"" +
+    const std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"f\"" +
                              (files ? "; filename=\"a\"" : "") + "\r\n\r\nx\r\n";
-    return repeat(head, n) + "--" + kBoundary + "--\r\n";
+    return repeat(head, n) + "--" + boundary + "--\r\n";
 }
 
 struct Flood {
@@ -73,6 +72,7 @@ std::vector<Flood> floods()
 {
     const char* kUrl = "application/x-www-form-urlencoded";
     const std::string mp = std::string("multipart/form-data; boundary=") + kBoundary;
+    const std::string longBoundary(CGI_MAX_BOUNDARY, '-');
     return {
         {"tinyRequest", "GET", "", "a=1", 0, "GetFormInput succeeded\n", 1},
         {"fieldsAtLimit", "POST", kUrl, repeat("a=&", CGI_MAX_FIELDS), 0,
@@ -92,6 +92,16 @@ std::vector<Flood> floods()
         {"190000TinyFileParts", "POST", mp, parts(190000, true), 255, "PostMultipartInput failed\n",
          0},
         {"textPartsPastLimit", "POST", mp, parts(CGI_MAX_FIELDS + 1, false), 255,
+         "PostMultipartInput failed\n", 0},
+        {"boundaryAtLimit", "POST", "multipart/form-data; boundary=" + longBoundary,
+         parts(1, true, longBoundary), 0, "PostMultipartInput succeeded\n", 1},
+        {"boundaryPastLimit", "POST", "multipart/form-data; boundary=" + longBoundary + "-",
+         parts(1, false, longBoundary + "-"), 255, "PostMultipartInput failed\n", 0},
+        {"preambleAtLimit", "POST", mp, std::string(CGI_MAX_PREAMBLE, 'p') + parts(1, true), 0,
+         "PostMultipartInput succeeded\n", 1},
+        // Near misses of an all-hyphen delimiter: the costliest preamble.
+        {"hyphenPreamblePastLimit", "POST", "multipart/form-data; boundary=" + longBoundary,
+         repeat(longBoundary + "-x", CGI_MAX_PREAMBLE / 70) + parts(1, false, longBoundary), 255,
          "PostMultipartInput failed\n", 0},
     };
 }
