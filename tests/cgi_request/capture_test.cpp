@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -110,6 +111,9 @@ TEST_F(Capture, RoundTrip)
     cgiFormEntry* second = cgiFormEntryFindNext();
     ASSERT_NE(nullptr, second);
     EXPECT_EQ(small, testproc::readFile(second->tfileName));
+    struct stat st = {};
+    ASSERT_EQ(0, stat(second->tfileName, &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777u) << "an upload is readable by the program's user alone";
     char text[16];
     EXPECT_EQ(cgiFormSuccess, cgiFormString("u", text, sizeof text));
     EXPECT_STREQ("line\nx", text);

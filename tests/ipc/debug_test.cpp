@@ -60,6 +60,7 @@ TEST_F(DebugLog, GateWritesOnlyAboveTheThreshold)
 TEST_F(DebugLog, OpenLogWritesToTheFileAndFallsBackToStderr)
 {
     const std::string path = ::testing::TempDir() + "/zel_debug_test.log";
+    std::ofstream(path) << "an earlier run's line\n";  // each run starts a new log
     ASSERT_EQ(debug_open_log(path.c_str()), 0);
     EXPECT_EQ(capture_stderr([] { _db_print(4, "to file %d", 1); }), "");
     std::ifstream in(path);

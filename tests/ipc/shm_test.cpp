@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/msg.h>
+#include <sys/sem.h>
 #include <sys/shm.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -116,10 +118,30 @@ TEST_F(Ipc, DownUpDownNBAndTraceLines)
     alarm(0);
 }
 
+// Every device process, whatever its user, reaches the objects.
+TEST_F(Ipc, ObjectsAreCreatedForEveryDeviceProcess)
+{
+    struct shmid_ds shm_ds = {};
+    struct semid_ds sem_ds = {};
+    struct msqid_ds msg_ds = {};
+    ASSERT_EQ(shmctl(create_shm(kKey, 64), IPC_STAT, &shm_ds), 0);
+    ASSERT_EQ(semctl(create_sem(kKey, 1), 0, IPC_STAT, &sem_ds), 0);
+    ASSERT_EQ(msgctl(create_msg(kKey), IPC_STAT, &msg_ds), 0);
+    for (const auto mode : {shm_ds.shm_perm.mode, sem_ds.sem_perm.mode, msg_ds.msg_perm.mode})
+        EXPECT_EQ(mode & 0777, 0666);
+}
+
 TEST_F(Ipc, CreateSemOnExistingSetResetsTheFirstN)
 {
-    const int sem = create_sem(kKey, 3);
+    debugLevels = 5;  // the version line needs a level above 5
+    int sem = -1;
+    EXPECT_EQ(capture_stderr([&] { sem = create_sem(kKey, 3); }), "");
     ASSERT_GE(sem, 0);
+    debugLevels = 6;
+    const std::string version = capture_stderr([&] { EXPECT_EQ(create_sem(kKey, 3), sem); });
+    EXPECT_EQ(version.rfind("10|", 0), 0u) << version;
+    EXPECT_EQ(std::count(version.begin(), version.end(), '\n'), 1) << version;
+    debugLevels = 0;
     for (int i = 0; i < 3; ++i)
         setSem(sem, i, 0);
     EXPECT_EQ(create_sem(kKey, 2), sem);

@@ -103,6 +103,12 @@ TEST_F(SimulatorTest, StaleAndFinishedSlotsAreFreed)
         EXPECT_EQ(sch_slot(i)->web_user == 0, cases[i].freed);
         EXPECT_EQ(da_slot(i)->conn_id == 0, cases[i].age > int(st.idle_limit));
     }
+    // Unstamped and future stamps are timed from the first round that saw them.
+    sim_sessions_timed(st, dev, now + st.idle_limit + 1);
+    for (int i = 0; i < kCases; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sch_slot(i)->web_user + da_slot(i)->conn_id, 0u);
+    }
 }
 
 TEST_F(SimulatorTest, DiskMapZoomsInAndOut)
@@ -149,7 +155,8 @@ TEST_F(SimulatorTest, DiskMapAnswersEveryTypeARequestCanSend)
 }
 
 // A claim whose claimant died before announcing it is freed after the idle
-// limit, timed from its access_ts.
+// limit, timed from its access_ts (or, unstamped or stamped ahead, from the
+// first round that saw it); an accepted upload left without a message too.
 TEST_F(SimulatorTest, UnannouncedUploadClaimIsFreed)
 {
     const uint32_t now = sim_wall_seconds();
@@ -159,7 +166,8 @@ TEST_F(SimulatorTest, UnannouncedUploadClaimIsFreed)
     } cases[] = {{UL_STATUS_CLAIMED, now - 100, UL_STATUS_FREE},
                  {UL_STATUS_CLAIMED, now - 5, UL_STATUS_CLAIMED},
                  {UL_STATUS_CLAIMED, now + 100, UL_STATUS_CLAIMED},
-                 {UL_STATUS_CLAIMED, 0, UL_STATUS_CLAIMED}};
+                 {UL_STATUS_CLAIMED, 0, UL_STATUS_CLAIMED},
+                 {UL_STATUS_ACCEPTED, now, UL_STATUS_ACCEPTED}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stamp);
         st = SimSessionState{};
@@ -170,6 +178,8 @@ TEST_F(SimulatorTest, UnannouncedUploadClaimIsFreed)
         ul()->access_ts = c.stamp;
         sim_sessions_timed(st, dev, now);
         EXPECT_EQ(ul()->status, c.after);
+        sim_sessions_timed(st, dev, now + st.idle_limit + 1);
+        EXPECT_EQ(ul()->status, UL_STATUS_FREE);
     }
 }
 

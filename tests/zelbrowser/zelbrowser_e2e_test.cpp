@@ -32,6 +32,7 @@ const char* const kConfig =
     "network.ethernet_password = 9876\n"
     "network.tcp_control_port = 6001\nnetwork.listen_port = 6000\n"
     "time.date_format = 2\ntime.time_format = 1\n"
+    "language = 3\n"  // the pages always name language 0: the handler ignores it
     "security.front_panel = 3\nsecurity.covert = 2\n"
     "user.1 = admin admin 0 1\nuser.2 = manager manager 1 1\n"
     "user.3 = operator operator 2 1\nuser.4 = guest guest 3 1\n"
