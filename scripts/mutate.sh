@@ -38,10 +38,10 @@ mkdir -p "$tree"
 
 # The list parser and the one-edit helper; every list access goes through it.
 tool() {
-  python3 - "$list" "$tree" "$build" "$@" <<'PY'
-import json, os, re, subprocess, sys
-lst, tree, build, op = sys.argv[1:5]
-args = sys.argv[5:]
+  python3 - "$list" "$tree" "$@" <<'PY'
+import filecmp, os, re, shutil, subprocess, sys
+lst, tree, op = sys.argv[1:4]
+args = sys.argv[4:]
 
 def unescape(s):
     return re.sub(r'\\(.)', lambda m: {'n': '\n', 't': '\t'}.get(m.group(1), m.group(1)), s)
@@ -66,6 +66,26 @@ def records():
             sys.exit('%s: record %s lacks %s' % (lst, r.get('id', '?'), ', '.join(sorted(missing))))
     return out
 
+if op == 'sync':
+    # Mirrors the working tree's files (tracked and new, not ignored) into
+    # the copy, writing only those whose bytes differ: their new times make
+    # the build redo what they reach, and nothing else.
+    root = args[0]
+    names = subprocess.run(['git', '-C', root, 'ls-files', '-co', '--exclude-standard', '-z'],
+                           check=True, capture_output=True).stdout.decode().split('\0')
+    keep = {n for n in names if n and os.path.isfile(os.path.join(root, n))}
+    for n in keep:
+        src, dst = os.path.join(root, n), os.path.join(tree, n)
+        if not os.path.isfile(dst) or not filecmp.cmp(src, dst, shallow=False):
+            os.makedirs(os.path.dirname(dst), exist_ok=True)
+            shutil.copyfile(src, dst)
+            shutil.copymode(src, dst)
+    for d, _, files in os.walk(tree):
+        for f in files:
+            if os.path.relpath(os.path.join(d, f), tree) not in keep:
+                os.remove(os.path.join(d, f))
+    sys.exit(0)
+
 recs = records()
 if op == 'ids':
     print(' '.join(r['id'] for r in recs))
@@ -85,38 +105,22 @@ else:
         else:
             open(path, 'w', encoding='utf-8').write(text.replace(rec['old'], rec['new']))
             print('applied')
-    elif op == 'targets':
-        # Executables under the build folder that the selected entries run;
-        # "all" when an entry runs a script that takes the whole build.
-        shown = json.loads(subprocess.run(
-            ['ctest', '--test-dir', build, '-R', rec['tests'], '--show-only=json-v1'],
-            check=True, capture_output=True, text=True).stdout)
-        targets = set()
-        for t in shown.get('tests', []):
-            found = [a for a in t.get('command', []) if a.startswith(build + '/') and
-                     os.path.isfile(a) and os.access(a, os.X_OK)]
-            if not found:
-                print('all')
-                sys.exit(0)
-            targets.update(os.path.relpath(a, build) for a in found)
-        print(' '.join(sorted(targets)) if targets else 'none')
 PY
 }
 
 # A fresh copy of the working tree's files (tracked and new, not ignored).
 # tar keeps their times, so the build sees only what changed since last run.
 # The file an edit is applied to is named in WORKDIR/applied until it is
-# restored; a run that was stopped meanwhile has it touched by the next one.
-(cd "$root" && git ls-files -co --exclude-standard -z | tar --null -cf - -T -) | tar -xf - -C "$tree"
+# restored; a run that was stopped meanwhile restores it first.
 if [ -f "$work/applied" ]; then
-  touch "$tree/$(cat "$work/applied")"  # newer than the objects built from the edit
+  rm -f "$tree/$(cat "$work/applied")"
   rm "$work/applied"
 fi
+tool sync "$root"
 applied=""
 restore() {
   if [ -n "$applied" ]; then
-    (cd "$root" && tar -cf - "$applied") | tar -xf - -C "$tree"
-    touch "$tree/$applied"
+    cp "$root/$applied" "$tree/$applied"  # a new time: the build redoes the edit's objects
     rm -f "$work/applied"
     applied=""
   fi
@@ -143,13 +147,13 @@ for id in $ids; do
     verdict=stale
   else
     applied=$file
-    targets=$(tool targets "$id")
-    [ "$targets" != all ] || targets=""
-    # shellcheck disable=SC2086 # the target list is split on purpose
-    if [ "$targets" = none ]; then
-      verdict=no-tests  # the selection names no entry: a mistake in the list
-    elif ! cmake --build "$build" -j "$jobs" ${targets:+--target $targets} >"$work/build.log" 2>&1; then
+    # Everything that the edited file reaches is rebuilt, not only the test
+    # programs: they run other programs of the build (the viewer, dvrsim...).
+    if ! cmake --build "$build" -j "$jobs" >"$work/build.log" 2>&1; then
       verdict=no-build
+      cp "$work/build.log" "$work/no-build-$id.log"
+    elif ! (cd "$build" && ctest -N -R "$tests" | grep -q '^ *Test *#'); then
+      verdict=no-tests  # the selection names no entry: a mistake in the list
     elif (cd "$build" && ctest -R "$tests" -j "$jobs" --timeout 180 -Q >/dev/null 2>&1); then
       verdict=survived
     else
