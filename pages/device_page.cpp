@@ -42,19 +42,48 @@ void json_string(const char* s)
     fputc('"', cgiOut);
 }
 
-// Opens the device objects and admits the user, or writes why not.
+// The cameras a user of `level` may see, as the live view decides it: every
+// camera when the security record's covert byte admits the level (0, or
+// 3 - covert >= level), otherwise those whose own covert flag is clear.
+uint32_t visible_cameras(int level)
+{
+    system_security_setting security;
+    rw_system_security_setting(0, g_device.cfg, g_device.semid, &security);
+    if (security.covert == 0 || 3 - static_cast<int>(security.covert) >= level)
+        return (1u << kCameras) - 1;
+    uint32_t visible = 0;
+    for (int i = 0; i < 16; ++i) {
+        analog_camera_setting cam;
+        rw_analog_camera_setting(0, g_device.cfg, g_device.semid, &cam, i);
+        visible |= cam.covert ? 0u : 1u << i;
+    }
+    for (int i = 0; i < kCameras - 16; ++i) {
+        ip_camera_setting cam;
+        rw_ip_camera_setting(0, g_device.cfg, g_device.semid, &cam, i);
+        visible |= cam.covert ? 0u : 1u << (16 + i);
+    }
+    return visible;
+}
+
+// Opens the device objects and admits the user, or writes why not. A
+// segment smaller than the configuration is not attached at all.
 bool admit(int level)
 {
     g_device.msgid = get_msg_id(kDeviceKey);
     g_device.semid = get_sem(kDeviceKey);
-    g_device.cfg = g_device.msgid >= 0 && g_device.semid >= 0 ? get_shm_ptr(kDeviceKey) : nullptr;
+    g_device.cfg = g_device.msgid >= 0 && g_device.semid >= 0
+                       ? get_shm_ptr_min(kDeviceKey, CFG_SEGMENT_MIN_SIZE)
+                       : nullptr;
     if (g_device.cfg == nullptr) {
         cgiHeaderStatus(503, "Device service not running");
         fputs("The device service is not running.\n", cgiOut);
         return false;
     }
     // checkPrivilige writes the refusal page (and its header) itself.
-    return checkPrivilige(g_device.cfg, g_device.semid, cgiRemoteUser, level) == 0;
+    if (checkPrivilige(g_device.cfg, g_device.semid, cgiRemoteUser, level) != 0)
+        return false;
+    g_device.cameras = visible_cameras(getUserLevel(g_device.cfg, g_device.semid, cgiRemoteUser));
+    return true;
 }
 
 }  // namespace

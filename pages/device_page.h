@@ -14,8 +14,12 @@ namespace page {
 struct Device {
     int semid = -1;
     int msgid = -1;
-    void* cfg = nullptr;  // attached configuration segment
+    void* cfg = nullptr;   // attached configuration segment
+    uint32_t cameras = 0;  // cameras the user may see: bit i for camera i+1
 };
+
+// Cameras of the device: 16 analog (1-16), then 4 IP (17-20).
+constexpr int kCameras = 20;
 
 // The lowest user level (highest number) the page admits; each program
 // defines it. The helper's cgiOnInit opens the device objects and admits

@@ -100,7 +100,7 @@ int cgiMain(void)
         write_page();
         return 0;
     }
-    void* table = get_shm_ptr(DA_SHM_KEY);
+    void* table = get_shm_ptr_min(DA_SHM_KEY, DA_TABLE_SIZE);
     if (table == nullptr)
         page::Json().str("error", "the device service has no disk-analysis table");
     else

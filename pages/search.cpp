@@ -21,7 +21,7 @@ const int page::required_level = 2;  // operators and above search
 
 namespace {
 
-constexpr int kCameras = 20;
+using page::kCameras;
 constexpr int kAlarmInputs = 16;
 constexpr int kEventKinds = 3;  // continuous, motion, alarm: bits 0..2 of a recording's kind
 constexpr int kGridRows = 16;
@@ -69,8 +69,11 @@ void read_filters(sch_shm& s)
     cgiFormSelectSingle("kind", const_cast<char**>(kKinds), 5, &kind, kTime);
     WR_SEARCH_FILTERS& f = s.filters;
     f.starttime = page::form_u32("from", 0);
-    f.endtime = page::form_u32("to", 0);         // 0: up to now
-    s.camera_map = checked("cam", kCameras, 0);  // 0: every camera
+    f.endtime = page::form_u32("to", 0);  // 0: up to now
+    // Only cameras the user may see are searched; none checked: all of those.
+    const uint32_t visible = page::device().cameras;
+    const uint32_t chosen = checked("cam", kCameras, 0) & visible;
+    s.camera_map = chosen != 0 ? chosen : visible;
     if (kind == kAlarm)
         f.alarmmap = checked("alarm", kAlarmInputs, (1u << kAlarmInputs) - 1);
     if (kind == kEvent)
@@ -103,8 +106,8 @@ void read_filters(sch_shm& s)
 void playback_id(const sch_local_result& r, char (&id)[12])
 {
     id[0] = '\0';
-    const uint32_t cams = r.camera_map;
-    const int cam = cams != 0 ? __builtin_ctz(cams) + 1 : 0;  // the first camera recorded
+    const uint32_t cams = r.camera_map & page::device().cameras;
+    const int cam = cams != 0 ? __builtin_ctz(cams) + 1 : 0;  // the first one the user may see
     const time_t start = r.start_time;
     struct tm t;
     if (cam < 1 || cam > kCameras || gmtime_r(&start, &t) == nullptr)
@@ -122,9 +125,12 @@ void write_results(page::Json& out, const sch_shm& s, uint32_t from)
     out.num("total", n).num("progress", s.sch_progress).open("results", '[');
     for (uint32_t i = from; i < n; ++i) {
         const sch_local_result& r = s.results[i];
+        const uint32_t cams = r.camera_map & page::device().cameras;
+        if (cams == 0)
+            continue;  // only cameras hidden from the user
         char id[12];
         playback_id(r, id);
-        out.open(nullptr, '{').num("n", i).num("cams", r.camera_map).num("kind", r.name_flags);
+        out.open(nullptr, '{').num("n", i).num("cams", cams).num("kind", r.name_flags);
         out.num("start", r.start_time).num("end", r.end_time).str("id", id).close('}');
     }
     out.close(']');
@@ -137,6 +143,12 @@ void visit(const page::Device& dev, void* table)
     static sch_shm local;  // 9 KiB: kept off the stack
     memset(&local, 0, sizeof local);
     read_filters(local);
+    if (local.camera_map == 0) {  // every camera is hidden from this user
+        page::Json out;
+        out.str("state", "done").num("conn", 0).num("total", 0).num("progress", 100);
+        out.open("results", '[').close(']');
+        return;
+    }
     local.web_user = page::form_u32("conn", 0);
     const int slot = sch_update(table, dev.semid, dev.msgid, more ? 1 : 0, &local);
     // The record holds the slot's copy on every path but a new search's;
@@ -158,11 +170,15 @@ void cancel(const page::Device& dev, void* table)
     page::Json().str("state", "cancelled").num("found", slot >= 0);
 }
 
-void checkboxes(const char* name, int count, const char* const* labels)
+// One checkbox per value 1..count, leaving out those whose bit is clear in
+// `offered`.
+void checkboxes(const char* name, int count, const char* const* labels,
+                uint32_t offered = UINT32_MAX)
 {
     for (int i = 0; i < count; ++i)
-        fprintf(cgiOut, "<label><input type=\"checkbox\" name=\"%s\" value=\"%d\">%s</label>\n",
-                name, i + 1, labels[i]);
+        if (offered & 1u << i)
+            fprintf(cgiOut, "<label><input type=\"checkbox\" name=\"%s\" value=\"%d\">%s</label>\n",
+                    name, i + 1, labels[i]);
 }
 
 void write_page()
@@ -173,7 +189,7 @@ void write_page()
     for (int k = 0; k < 5; ++k)
         fprintf(cgiOut, "<option value=\"%s\">%s</option>\n", kKinds[k], kKindNames[k]);
     fputs("</select></fieldset>\n<fieldset><legend>Cameras (none: all)</legend>\n", cgiOut);
-    checkboxes("cam", kCameras, kNumbers);
+    checkboxes("cam", kCameras, kNumbers, page::device().cameras);
     fputs(
         "</fieldset>\n<fieldset><legend>From / to (device time, UTC)</legend>\n"
         "<input type=\"datetime-local\" id=\"from\" step=\"1\" required> "
@@ -213,7 +229,7 @@ int cgiMain(void)
         write_page();
         return 0;
     }
-    void* table = get_shm_ptr(SCH_SHM_KEY);
+    void* table = get_shm_ptr_min(SCH_SHM_KEY, SCH_TABLE_SIZE);
     if (table == nullptr)
         page::Json().str("state", "unavailable");
     else if (search)

@@ -135,6 +135,25 @@ test('search finds what the service finds, and a result opens its playback', asy
   });
 });
 
+test('search never offers nor shows a camera hidden from the user', async () => {
+  const from = Math.floor(Date.now() / 1000) - 2 * 86400;
+  const hidden = [3, 7, 18]; // the demo's covert cameras: analog 3 and 7, IP camera 2
+  assert.match(dvrsession('search', '--from', String(from), '--cameras', '0x4'), /cameras 0x/,
+    'the simulator has recordings of camera 3');
+  await onPage('operator', 'search.cgi', async (page) => {
+    const offered = await page.$$eval('[name=cam]', (boxes) => boxes.map((b) => Number(b.value)));
+    assert.deepEqual(offered, [...Array(20).keys()].map((i) => i + 1).filter((c) => !hidden.includes(c)));
+    await searchWith(page, `(() => {
+      const f = document.getElementById('search-form');
+      setInputSeconds(document.getElementById('from'), ${from}); f.requestSubmit();
+    })()`);
+    const shown = await shownResults(page);
+    assert.ok(shown.length > 0, 'the visible cameras have recordings');
+    const mask = hidden.reduce((m, c) => m | (1 << (c - 1)), 0);
+    assert.deepEqual(shown.filter((r) => r.cams & mask), []);
+  });
+});
+
 test('a search that finds nothing, a cancelled one and a full table each say so', async () => {
   await onPage('operator', 'search.cgi', async (page) => {
     const nothing = await searchWith(page, `(() => {
