@@ -172,31 +172,4 @@ TEST_F(Fault, PeekAnswersOneOnlyForE2big)
     }
 }
 
-// The operation the wrappers pass to semop, recorded by a fake.
-struct sembuf g_last_op;
-
-TEST_F(Fault, SemaphoreOperationsUseUndoAndTheirFlags)
-{
-    sys.semop = [](int, struct sembuf* ops, size_t n) {
-        EXPECT_EQ(n, 1u);
-        g_last_op = ops[0];
-        return 0;
-    };
-    struct Op {
-        int (*fn)(int, int);
-        short op;
-        short flags;
-    } ops[] = {{down, -1, SEM_UNDO},
-               {up, 1, SEM_UNDO},
-               {semWait, 0, SEM_UNDO},
-               {downNB, -1, SEM_UNDO | IPC_NOWAIT}};
-    for (const Op& o : ops) {
-        g_last_op = {};
-        EXPECT_EQ(o.fn(9, 3), 0);
-        EXPECT_EQ(g_last_op.sem_num, 3);
-        EXPECT_EQ(g_last_op.sem_op, o.op);
-        EXPECT_EQ(g_last_op.sem_flg, o.flags);
-    }
-}
-
 }  // namespace

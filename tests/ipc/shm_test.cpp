@@ -1,6 +1,6 @@
 // shm_test.cpp - the System V wrappers against real kernel objects (private
 // IPC namespace): results and exact log lines. The lock's undo on exit is
-// proven by the flags the wrappers hand to semop (shm_fault_test.cpp).
+// proven end to end by killing a lock holder (tests/faults).
 #include "shm.h"
 #include "debug.h"
 #include "stderr_capture.h"
