@@ -28,12 +28,15 @@ da_shm* slot_at(void* shm, int slot)
 
 // Message type of a request: an operation wins over a zoom; op above 2
 // therefore shares its type with a zoom (op 3 and zoom 1 both give 771).
+// The sum is taken modulo the width of long, so an op or zoom near INT_MAX
+// gives a type the queue refuses instead of overflowing.
 long request_type(int op, int zoom)
 {
+    const unsigned long base = DA_MSG_BASE;
     if (op != 0)
-        return DA_MSG_BASE + op;
+        return static_cast<long>(base + static_cast<unsigned long>(op));
     if (zoom != 0)
-        return DA_MSG_BASE + 2 + zoom;
+        return static_cast<long>(base + 2 + static_cast<unsigned long>(zoom));
     return DA_MSG_BASE;
 }
 

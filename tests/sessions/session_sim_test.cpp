@@ -2,6 +2,8 @@
 // library's real calls (event and motion search, disk map zoom, upload
 // claims and cancels), answering every disk-map type, and freeing stale and
 // finished slots and unannounced upload claims.
+#include <climits>
+
 #include "session_fixture.h"
 
 #include "sim_session_common.h"
@@ -141,7 +143,7 @@ TEST_F(SimulatorTest, DiskMapZoomsInAndOut)
 // request: 768 + op or 770 + zoom for any integers op and zoom.
 TEST_F(SimulatorTest, DiskMapAnswersEveryTypeARequestCanSend)
 {
-    const long types[] = {768, 4, 767, 1024, 12296, 12300, 770 + 20000, 768L + 0x7fffffff};
+    const long types[] = {768, 4, 767, 1024, 12296, 12300, 770 + 20000, LONG_MAX};
     da_slot(3)->conn_id = 7;
     da_slot(3)->da_map.level = 200;  // written by another process: past the deepest level
     for (long type : types) {
