@@ -238,6 +238,12 @@ class Discipline : public ::testing::Test {
     }
 
     uint32_t now() const { return static_cast<uint32_t>(dev.micros / 1000000); }
+    uint32_t search_counter()
+    {
+        uint32_t v;
+        std::memcpy(&v, dev.sch.data() + SCH_CONN_COUNTER_OFFSET, sizeof v);
+        return v;
+    }
     data_ul_stat& ul()
     {
         return *reinterpret_cast<data_ul_stat*>(dev.cfg.data() + CFG_UL_STAT_OFFSET);
@@ -491,32 +497,50 @@ TEST_F(Discipline, DiskMapClaimsAndAnswers)
     }
 }
 
+// Every situation of sch_update: the caller's current search is in slot 3
+// (owner 90); a new search takes the lowest free slot, 0.
 TEST_F(Discipline, SearchUpdateStampsEveryVisitedSlot)
 {
     const struct {
         const char* name;
-        uint32_t web_user;  // the caller's; slot 3 is owned by 90
+        uint32_t web_user;  // the caller's: 0 none, 91 a search whose slot is gone
         int revisit;
-        bool same_filters, ended;
+        bool same_filters;
+        uint8_t end, stop;  // the service's flags in slot 3
+        bool full;          // every other slot owned
         int result;
+        unsigned stamped;  // bit i: slot i stamped with the visit's time
         const char* trace;
-        bool copied;  // the caller's record is refreshed from the slot
+        bool copied;  // the caller's record is refreshed from slot 3
     } cases[] = {
-        {"new", 0, 0, true, false, 0, "(down up)*4 send:1/0 send:2/0", false},
-        {"same filters", 90, 0, true, false, 3, "(down up)*2 send:2/3 down up", true},
-        {"other filters", 90, 0, false, false, 0,
+        {"new", 0, 0, true, 0, 0, false, 0, 1, "(down up)*4 send:1/0 send:2/0", false},
+        {"new, full", 0, 0, true, 0, 0, true, -1, 0, "(down up)*2", false},
+        {"gone", 91, 0, true, 0, 0, false, 0, 1, "(down up)*5 send:1/0 send:2/0", false},
+        {"gone, continued", 91, 1, true, 0, 0, false, 0, 1, "(down up)*5 send:1/0 send:2/0", false},
+        {"same filters", 90, 0, true, 0, 0, false, 3, 8, "(down up)*2 send:2/3 down up", true},
+        {"other filters", 90, 0, false, 0, 0, false, 0, 9,
          "(down up)*2 send:3/3 (down up)*4 send:1/0 send:2/0", false},
-        {"continued", 90, 1, true, false, 3, "(down up)*3 send:2/3", true},
-        {"ended", 90, 1, true, true, -1, "(down up)*3 send:3/3", true},
+        {"other filters, full", 90, 0, false, 0, 0, true, -1, 8, "(down up)*2 send:3/3 (down up)*2",
+         false},
+        {"continued", 90, 1, true, 0, 0, false, 3, 8, "(down up)*3 send:2/3", true},
+        {"continued, other filters, full", 90, 1, false, 0, 0, true, 3, 8, "(down up)*3 send:2/3",
+         true},
+        {"continued, stop alone", 90, 1, true, 0, 1, false, 3, 8, "(down up)*3 send:2/3", true},
+        {"continued, ended", 90, 1, true, 1, 0, false, 3, 8, "(down up)*3 send:3/3 send:2/3", true},
+        {"continued, ended and stopped", 90, 1, true, 1, 1, false, -1, 8, "(down up)*3 send:3/3",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::memset(dev.sch.data(), 0, SCH_TABLE_SIZE);
+        for (int i = 0; i < SCH_SLOTS && c.full; ++i)
+            sch_slot(i).web_user = 9000 + static_cast<uint32_t>(i);
         sch_shm& owned = sch_slot(3);
         owned.web_user = 90;
         owned.filters.starttime = 1000;
         owned.sch_result_num = 17;
-        owned.sch_end = owned.sch_stop = c.ended ? 1 : 0;
+        owned.sch_end = c.end;
+        owned.sch_stop = c.stop;
         sch_shm local{};
         local.web_user = c.web_user;
         local.filters.starttime = c.same_filters ? 1000 : 2000;
@@ -525,14 +549,19 @@ TEST_F(Discipline, SearchUpdateStampsEveryVisitedSlot)
             run([&] { result = sch_update(dev.sch.data(), kSem, kQueue, c.revisit, &local); }),
             c.trace);
         EXPECT_EQ(result, c.result);
-        const sch_shm& visited = sch_slot(c.result >= 0 ? c.result : 3);
-        EXPECT_EQ(visited.sch_access_ts, now());
+        for (int i = 0; i < SCH_SLOTS; ++i)
+            EXPECT_EQ(sch_slot(i).sch_access_ts, (c.stamped >> i & 1) ? now() : 0u) << i;
         if (c.copied) {
-            EXPECT_EQ(std::memcmp(&local, &visited, sizeof local), 0) << "the answer";
+            EXPECT_EQ(std::memcmp(&local, &owned, sizeof local), 0) << "the answer";
+        } else if (c.result >= 0) {
+            const sch_shm& started = sch_slot(c.result);
+            EXPECT_EQ(local.web_user, started.web_user);
+            EXPECT_EQ(local.web_user, search_counter());
+            EXPECT_EQ(started.sch_chnl, 255);
+            EXPECT_EQ(started.filters.starttime, local.filters.starttime);
         } else {
-            EXPECT_EQ(local.web_user, visited.web_user);
-            EXPECT_EQ(visited.sch_chnl, 255);
-            EXPECT_EQ(visited.filters.starttime, local.filters.starttime);
+            EXPECT_EQ(local.web_user, c.web_user);
+            EXPECT_EQ(search_counter(), 1u) << "an id is drawn all the same";
         }
     }
 }

@@ -28,13 +28,7 @@ constexpr int kCfgSize = 32768;  // reaches past the end of the model record
 struct Msg {
     long type;
     int payload;
-    bool operator==(const Msg& o) const { return type == o.type && payload == o.payload; }
 };
-
-inline void PrintTo(const Msg& m, std::ostream* os)
-{
-    *os << "{" << m.type << "," << m.payload << "}";
-}
 
 // Layout of a received message: a long type and up to 4 text bytes.
 struct RawMsg {

@@ -1,13 +1,11 @@
-// session_search_test.cpp - search session table: the messages and result of
-// every sch_update situation, filter comparison, slot start values, slot
-// claiming and the table-full refusal.
+// session_search_test.cpp - search session table on a real segment and
+// semaphore: filter comparison, slot start values, slot claiming and lookup.
+// The messages, result and lock holds of every sch_update situation are in
+// tests/discipline.
 #include "session_fixture.h"
 
 namespace session_test {
 namespace {
-
-constexpr int kCur = 100;  // stands for "the caller's current slot"
-constexpr int kNew = 101;  // stands for "the newly claimed slot"
 
 class SearchTest : public SessionTest {
   protected:
@@ -20,89 +18,6 @@ class SearchTest : public SessionTest {
     }
     sch_shm local{};
 };
-
-// One row per situation of sch_update.
-struct UpdateCase {
-    const char* name;
-    int revisit;
-    bool change_filters;    // caller submits filters unlike the current ones
-    uint8_t sch_end;        // service's end flag in the current slot
-    uint8_t sch_stop;       // service's stop flag in the current slot
-    bool slot_gone;         // service has freed the current slot
-    bool table_full;        // every other slot owned
-    std::vector<Msg> msgs;  // expected, payload kCur/kNew stand for slots
-    int result;             // kCur, kNew or -1
-};
-
-const UpdateCase kUpdateCases[] = {
-    {"slot gone", 0, false, 0, 0, true, false, {{1, kNew}, {2, kNew}}, kNew},
-    {"slot gone, continued", 1, false, 0, 0, true, false, {{1, kNew}, {2, kNew}}, kNew},
-    {"same filters", 0, false, 0, 0, false, false, {{2, kCur}}, kCur},
-    {"different filters", 0, true, 0, 0, false, false, {{3, kCur}, {1, kNew}, {2, kNew}}, kNew},
-    {"different filters, full", 0, true, 0, 0, false, true, {{3, kCur}}, -1},
-    {"continued", 1, false, 0, 0, false, false, {{2, kCur}}, kCur},
-    {"continued, stop alone", 1, false, 0, 1, false, false, {{2, kCur}}, kCur},
-    {"continued, ended", 1, false, 1, 0, false, false, {{3, kCur}, {2, kCur}}, kCur},
-    {"continued, ended+stopped", 1, false, 1, 1, false, false, {{3, kCur}}, -1},
-    {"continued, full, new filters", 1, true, 0, 0, false, true, {{2, kCur}}, kCur},
-};
-
-TEST_F(SearchTest, UpdateMessagesAndResultForEverySituation)
-{
-    for (const UpdateCase& c : kUpdateCases) {
-        SCOPED_TRACE(c.name);
-        std::memset(sch, 0, SCH_TABLE_SIZE);
-        local = sch_shm{};
-        sch_slot(0)->web_user = 55;  // someone else's search in slot 0
-        const int cur = sch_update(sch, semid, msgid, 0, &local);
-        ASSERT_EQ(cur, 1);
-        drain();
-        const uint32_t id = local.web_user;
-        sch_slot(cur)->sch_end = c.sch_end;
-        sch_slot(cur)->sch_stop = c.sch_stop;
-        sch_slot(cur)->sch_result_num = 7;  // service's answer, seen on refresh
-        if (c.slot_gone)
-            std::memset(sch_slot(cur), 0, sizeof(sch_shm));
-        if (c.table_full)
-            fill_table();
-        if (c.change_filters)
-            local.filters.eventmap ^= 1;
-        local.sch_result_num = 0;
-
-        const int r = sch_update(sch, semid, msgid, c.revisit, &local);
-
-        const int fresh = c.slot_gone ? cur : 2;  // lowest free slot
-        std::vector<Msg> want = c.msgs;
-        for (Msg& m : want)
-            m.payload = m.payload == kCur ? cur : fresh;
-        EXPECT_EQ(drain(), want);
-        EXPECT_EQ(r, c.result == kCur ? cur : c.result == kNew ? fresh : -1);
-        EXPECT_EQ(local.web_user, c.result == kNew ? id + 1 : id);
-        if (c.result == kNew) {
-            EXPECT_EQ(sch_slot(fresh)->web_user, id + 1);
-        }
-        // Only paths that visit the current slot refresh the caller's copy.
-        const bool refreshed = !c.slot_gone && (c.revisit == 1 || !c.change_filters);
-        EXPECT_EQ(local.sch_result_num, refreshed ? 7u : 0u);
-    }
-}
-
-TEST_F(SearchTest, FirstSearchTakesIdOneAndFullTableRefusesButUsesAnId)
-{
-    const uint32_t before = zel_session::now_seconds();
-    EXPECT_EQ(sch_update(sch, semid, msgid, 1, &local), 0);
-    EXPECT_EQ(local.web_user, 1u);
-    EXPECT_EQ(sch_slot(0)->web_user, 1u);
-    EXPECT_GE(sch_slot(0)->sch_access_ts, before);
-    EXPECT_EQ(drain(), (std::vector<Msg>{{1, 0}, {2, 0}}));
-
-    fill_table();
-    sch_shm other{};
-    EXPECT_EQ(sch_update(sch, semid, msgid, 0, &other), -1);
-    EXPECT_EQ(other.web_user, 0u);
-    EXPECT_EQ(counter(sch + SCH_CONN_COUNTER_OFFSET), 2u);
-    EXPECT_TRUE(drain().empty());
-}
 
 TEST_F(SearchTest, StartValuesOfASlot)
 {
