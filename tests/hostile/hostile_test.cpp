@@ -112,15 +112,26 @@ struct AppRun {
     long peakKiB;  // the program's peak resident memory
 };
 
+// True under a cross build's emulator, which the child helper puts in front
+// of every program started: a host program such as GNU time cannot be
+// started through it, and the peak would be the emulator's own anyway.
+bool emulated()
+{
+    const char* e = getenv("ZEL_EMULATOR");
+    return e && *e;
+}
+
 // Runs the request layer's test application as the web server would, under
 // GNU time, which forks it from its own small image and reports the peak
-// resident memory of that process alone.
+// resident memory of that process alone (-1: not measured, when emulated).
 AppRun runApp(const Flood& f)
 {
     const char kPeak[] = "/var/www/peak";
     fclose(fopen(kTrace, "w"));
     const bool post = std::string(f.method) == "POST";
-    Launch l{{"/usr/bin/time", "-f", "%M", "-o", kPeak, CGI_REQUEST_APP}};
+    Launch l{emulated() ? std::vector<std::string>{CGI_REQUEST_APP}
+                        : std::vector<std::string>{"/usr/bin/time", "-f", "%M", "-o", kPeak,
+                                                   CGI_REQUEST_APP}};
     l.env = cgiEnv(nullptr, f.method, post ? "" : f.data);
     if (post) {
         l.env.push_back("CONTENT_TYPE=" + f.contentType);
@@ -129,6 +140,8 @@ AppRun runApp(const Flood& f)
     l.stdinFd = inputFd(post ? f.data : "");
     AppRun r{run(l, 60000), readFile(kTrace), -1};
     close(l.stdinFd);
+    if (emulated())
+        return r;
     // The figure is the last line; a failed command gets a notice line first.
     const std::string peak = readFile(kPeak);
     r.peakKiB = atol(peak.c_str() + peak.rfind('\n', peak.size() - 2) + 1);
@@ -174,6 +187,8 @@ TEST_F(Hostile, FloodsFailWithinTheBound)
         } else {
             EXPECT_EQ("", r.o.out) << f.name;
         }
+        if (emulated())
+            continue;  // memory is measured by the native runs
         if (baseKiB == 0)
             baseKiB = r.peakKiB;
         const long heldKiB = static_cast<long>(f.contentType[0] == 'a' ? f.data.size() : 0) / 1024;
