@@ -566,45 +566,108 @@ TEST_F(Discipline, SearchUpdateStampsEveryVisitedSlot)
     }
 }
 
-TEST_F(Discipline, AccessorsCopyOnlyUnderTheLock)
+// One accessor: the bytes [off, off + len) of the caller's buffer move to or
+// from the segment at base + off; the second part may be empty.
+struct AccessorRow {
+    const char* name;
+    int (*call)(int r0w1, void* shm, void* buf);
+    std::size_t base;  // segment offset of the caller's buffer
+    struct {
+        std::size_t off, len;
+    } part[2];
+    bool read_only;
+};
+
+// clang-format off
+#define RW(f, off, len) \
+    {#f, [](int d, void* s, void* b) { return f(d, s, kSem, b); }, off, {{0, len}, {}}, false}
+#define RWN(f, n, off, len) \
+    {#f "[" #n "]", [](int d, void* s, void* b) { return f(d, s, kSem, b, n); }, off, \
+     {{0, len}, {}}, false}
+#define RO(f, type, off, len) \
+    {#f, [](int, void* s, void* b) { return f(s, kSem, static_cast<type>(b)); }, off, \
+     {{0, len}, {}}, true}
+const AccessorRow kAccessors[] = {
+    RW(rw_display_setting, 0, 11),                  RW(rw_all_user_setting, 12, 650),
+    RWN(rw_user_setting, 0, 12, 26),                RWN(rw_user_setting, 24, 636, 26),
+    RWN(rw_analog_camera_setting, 0, 664, 88),      RWN(rw_analog_camera_setting, 15, 1984, 88),
+    RWN(rw_ip_camera_setting, 0, 2072, 40),         RWN(rw_ip_camera_setting, 3, 2192, 40),
+    RW(rw_schedules_setting, 3212, 3616),           RWN(rw_schedule_entry_setting, 255, 6782, 14),
+    RW(rw_frontpanel_setting, 6796, 32),            RW(rw_alarm_setting, 6828, 592),
+    RW(rw_alarm_system_notification_setting, 6828, 8), RW(rw_alarm_silent_alarm_setting, 6836, 2),
+    RWN(rw_alarm_io_setting_local, 0, 6838, 22),    RWN(rw_alarm_io_setting_local, 15, 7168, 22),
+    RWN(rw_alarm_io_setting_ip, 3, 7256, 22),       RW(rw_network_setting, 7420, 1360),
+    RW(rw_network_ip_setting, 7420, 112),           RW(rw_network_advanced_setting, 7532, 28),
+    RW(rw_network_service_setting, 7636, 564),      RW(rw_network_streaming_setting, 8200, 8),
+    RW(rw_network_serial_pass_setting, 8208, 12),   RW(rw_network_notification_setting, 8220, 7),
+    RW(rw_network_email_setting, 8228, 538),        RW(rw_network_dialout_setting, 8768, 12),
+    RW(rw_system_front_panel_setting, 8780, 8),     RW(rw_system_audio_output_setting, 8788, 1),
+    RW(rw_system_time_date_setting, 8792, 24),      RW(rw_system_security_setting, 8816, 18),
+    RW(rw_system_language_setting, 8834, 2),        RW(rw_system_disk_setting, 8836, 8),
+    RW(rw_system_serial_setting, 8844, 18),         RW(rw_macro_setting, 9212, 5120),
+    RWN(rw_macro_setting_entry, 255, 14312, 20),
+    {"rw_info_hostname",
+     [](int d, void* s, void* b) { return rw_info_hostname(d, s, kSem, static_cast<char*>(b)); },
+     8955, {{0, 65}, {}}, false},
+    {"rw_macro_num",
+     [](int d, void* s, void* b) { return rw_macro_num(d, s, kSem, static_cast<int*>(b)); },
+     14332, {{0, 4}, {}}, false},
+    // The camera type and one media table of a whole camera record, each at
+    // the record's own offset, under one lock hold.
+    {"rw_ip_camera_vidar_setting",
+     [](int d, void* s, void* b) { return rw_ip_camera_vidar_setting(d, s, kSem, b); },
+     664, {{1568, 4}, {1572, 592}}, false},
+    {"rw_ip_camera_vidar_II_setting",
+     [](int d, void* s, void* b) { return rw_ip_camera_vidar_II_setting(d, s, kSem, b); },
+     664, {{1568, 4}, {2164, 384}}, false},
+    RO(read_info_setting, void*, 8864, 300),        RO(read_perm_setting, void*, 9172, 40),
+    RO(read_tv_format_setting, unsigned char*, 9168, 1), RO(read_config_model, void*, 30786, 70),
+};
+#undef RW
+#undef RWN
+#undef RO
+// clang-format on
+
+bool moves(const AccessorRow& r, std::size_t buf_off)
 {
-    std::vector<unsigned char> caller(5120, 0x3C);
-    const struct {
-        const char* name;
-        std::function<int(void* shm, void* buf)> call;
-        size_t offset, length;
-        bool write;
-    } cases[] = {
-        {"model", [](void* s, void* b) { return read_config_model(s, kSem, b); }, 30786, 70, false},
-        {"network", [](void* s, void* b) { return rw_network_setting(0, s, kSem, b); }, 7420, 1360,
-         false},
-        {"time and date",
-         [](void* s, void* b) { return rw_system_time_date_setting(0, s, kSem, b); }, 8792, 24,
-         false},
-        {"last user", [](void* s, void* b) { return rw_user_setting(0, s, kSem, b, 24); }, 636, 26,
-         false},
-        {"tv format",
-         [](void* s, void* b) {
-             return read_tv_format_setting(s, kSem, static_cast<unsigned char*>(b));
-         },
-         9168, 1, false},
-        {"macro table", [](void* s, void* b) { return rw_macro_setting(7, s, kSem, b); }, 9212,
-         5120, true},
-        {"hostname",
-         [](void* s, void* b) { return rw_info_hostname(1, s, kSem, static_cast<char*>(b)); }, 8955,
-         65, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::vector<unsigned char> seg(dev.cfg.data(), dev.cfg.data() + kCfgSize);
-        std::fill(caller.begin(), caller.end(), 0x3C);
-        int result = -1;
-        EXPECT_EQ(run([&] { result = c.call(dev.cfg.data(), caller.data()); }), "down up");
-        EXPECT_EQ(result, 0);
-        if (c.write)
-            std::fill_n(seg.begin() + static_cast<long>(c.offset), c.length, 0x3C);
-        EXPECT_EQ(std::vector<unsigned char>(dev.cfg.data(), dev.cfg.data() + kCfgSize), seg);
-        EXPECT_EQ(std::memcmp(caller.data(), seg.data() + c.offset, c.length), 0);
+    for (const auto& p : r.part)
+        if (buf_off >= p.off && buf_off < p.off + p.len)
+            return true;
+    return false;
+}
+
+// Each accessor moves exactly its region, in the direction asked (any
+// non-zero direction writes), in one lock hold, and returns 0.
+TEST_F(Discipline, EveryAccessorMovesItsRegionUnderTheLock)
+{
+    constexpr std::size_t kBuf = 5120 + 16;  // the largest region and guard bytes
+    std::vector<unsigned char> src(kBuf);
+    for (std::size_t i = 0; i < kBuf; ++i)
+        src[i] = static_cast<unsigned char>((i * 131 + 91) % 251);
+    const std::vector<unsigned char> before(dev.cfg.data(), dev.cfg.data() + kCfgSize);
+    for (const AccessorRow& r : kAccessors) {
+        for (int direction : {0, 1, -5}) {
+            if (direction != 0 && r.read_only)
+                break;
+            SCOPED_TRACE(testing::Message() << r.name << " direction " << direction);
+            std::memcpy(dev.cfg.data(), before.data(), kCfgSize);
+            std::vector<unsigned char> buf(kBuf, 0xEE);
+            if (direction != 0)
+                buf = src;
+            std::vector<unsigned char> seg = before, want = buf;
+            for (std::size_t i = 0; i < kBuf; ++i) {
+                if (moves(r, i) && direction == 0)
+                    want[i] = before[r.base + i];
+                if (moves(r, i) && direction != 0)
+                    seg[r.base + i] = src[i];
+            }
+            int result = -1;
+            EXPECT_EQ(run([&] { result = r.call(direction, dev.cfg.data(), buf.data()); }),
+                      "down up");
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(buf, want);
+            EXPECT_EQ(std::vector<unsigned char>(dev.cfg.data(), dev.cfg.data() + kCfgSize), seg);
+        }
     }
 }
 
