@@ -12,7 +12,9 @@
 
 namespace {
 
-constexpr int kNameWidth = 12;  // names are compared over this many bytes
+// Kept: only the first 12 bytes of a name count, because the user table
+// stores names in 12-byte space- or NUL-padded fields.
+constexpr int kNameWidth = 12;
 constexpr int kNotFound = -1;
 
 // The given name, NUL-padded to at least the compared width and normalised
@@ -68,6 +70,8 @@ extern "C" int checkPrivilige(void* p_shm, int sem_id, char* givenUser, int give
 extern "C" int blockRequest(char* p_user) noexcept
 {
     cgiHeaderContentType("text/html");
+    // Kept: the name goes into the script unescaped, as the fixed refusal page
+    // has it; the names here are those the web server authenticated.
     std::fprintf(cgiOut,
                  "<html><body><script lang=javascript>alert(\"User %s is not authorized to access "
                  "this page.\"); top.location=\"/index.html\"; </script></body></html>",

@@ -68,5 +68,6 @@ int set_system_time(void* p_cfg_shm, int semid, int msgid, uint32_t cur_ts) noex
         SemLock lock(semid);
         record(p_cfg_shm)->cur_ts = cur_ts;
     }
+    // The send's result: callers do not wait for the clock to change.
     return put_msg(msgid, RT_MSG_SET_TIME);
 }

@@ -110,6 +110,8 @@ int cgiMain(void)
     cgiFormString("id", id, sizeof id);
     id[sizeof id - 1] = '\0';
     if (id[0] != '\0') {
+        // Kept: a refused id returns at once with the segment attached; the
+        // process exits right after, which detaches it.
         if (!servePlayback(req, id, frontpanel_access, covert_access, covert_list))
             return 0;
     } else {
