@@ -105,11 +105,7 @@ int da_op_done(void* p_da_list, int da_slot, int semid) noexcept
 
 int rw_da_map(int r0w1, void* p_da_list, int semid, void* p_local_damap, int da_slot) noexcept
 {
-    da_shm* slot = slot_at(p_da_list, da_slot);
-    SemLock lock(semid);
-    if (r0w1 == 0)
-        std::memcpy(p_local_damap, slot, sizeof *slot);
-    else
-        std::memcpy(slot, p_local_damap, sizeof *slot);
+    zel_session::copy_slot_locked(r0w1, slot_at(p_da_list, da_slot), p_local_damap, sizeof(da_shm),
+                                  semid);
     return 0;
 }

@@ -107,12 +107,7 @@ int sch_update(void* shm, int sem, int msgid, int revisit, sch_shm* p_localsch) 
 
 void rw_search_shm(int r0w1, void* shm, int sem, void* setting, int slot) noexcept
 {
-    sch_shm* s = slot_at(shm, slot);
-    SemLock lock(sem);
-    if (r0w1 == 0)
-        std::memcpy(setting, s, sizeof *s);
-    else
-        std::memcpy(s, setting, sizeof *s);
+    zel_session::copy_slot_locked(r0w1, slot_at(shm, slot), setting, sizeof(sch_shm), sem);
 }
 
 unsigned int incr_conn_id(void* shm, int sem) noexcept

@@ -40,6 +40,17 @@ inline uint32_t now_seconds()
     return static_cast<uint32_t>(tv.tv_sec);
 }
 
+/* Copies one whole slot of `size` bytes under the lock: r0w1 0 from the
+ * shared slot into `local`, otherwise from `local` into the slot. */
+inline void copy_slot_locked(int r0w1, void* slot, void* local, size_t size, int semid)
+{
+    SemLock lock(semid);
+    if (r0w1 == 0)
+        std::memcpy(local, slot, size);
+    else
+        std::memcpy(slot, local, size);
+}
+
 /* Advances the connection counter at `counter` (any alignment) under the
  * lock; 4294967295 wraps to 1 so that 0 keeps meaning "free". */
 inline uint32_t advance_counter(unsigned char* counter, int semid)
