@@ -1,10 +1,12 @@
-// sim_config_test.cpp - the simulator's key grammar: every key lands at the
-// right segment offset, bad lines are refused with a reason and their line
-// number, and the built-in configuration holds what the demo relies on.
+// sim_config_test.cpp - the simulator in-process: its key grammar (every key
+// lands at the right segment offset, bad lines are refused with a reason and
+// their line number, the built-in configuration holds what the demo relies
+// on) and its session services' timed frees and answers.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "config_new.h"
 #include "sim_config.h"
 #include "sim_device.h"
+#include "sim_session_common.h"
 #include "sim_sessions.h"
 
 namespace {
@@ -103,6 +106,8 @@ TEST_F(SimConfig, SettingOneFieldKeepsTheRestOfItsRecord)
     EXPECT_EQ("c d 0 1", v);
     ASSERT_TRUE(sim_get(dev, "camera.ip.1.ip_addr", v, err));
     EXPECT_EQ("0.0.0.0", v);
+    apply("user.2 = bob pw2 1 0\nuser.3 = cy pw3 2 2\nuser.7 = dee pw4 3 1");
+    EXPECT_EQ((std::vector<std::string>{"c:d", "dee:pw4"}), sim_enabled_users(dev));
 }
 
 struct Refused {
@@ -162,36 +167,78 @@ TEST(SimConfigParse, ReportsEveryBadLineWithItsNumberAndKeepsTheGoodOnes)
     EXPECT_EQ(2u, out.size());
 }
 
+// The demo relies on an enabled user of every level, a disabled one, and
+// covert cameras hidden by a nonzero security.covert.
 TEST_F(SimConfig, BuiltInConfigurationOffersEveryKindOfUser)
 {
     apply(std::string(sim_default_config()).c_str());
-    bool level_seen[4] = {};
-    int enabled = 0, disabled = 0;
+    std::set<int> levels;
+    int disabled = 0, covert_cameras = 0;
     for (int i = 0; i < 25; ++i) {
         user_setting u;
         rw_user_setting(0, dev.cfg, dev.semid, &u, i);
-        if (u.enable == 1 && u.access_level < 4)
-            level_seen[u.access_level] = true;
-        enabled += u.enable == 1;
+        if (u.enable == 1)
+            levels.insert(u.access_level);
         disabled += u.enable != 1 && u.username[0] != '\0';
     }
-    EXPECT_TRUE(level_seen[0] && level_seen[1] && level_seen[2] && level_seen[3]);
+    for (int i = 0; i < 20; ++i)
+        covert_cameras += *at(i < 16 ? 664 + 88 * i + 6 : 2072 + 40 * (i - 16) + 9) != 0;
+    EXPECT_EQ((std::set<int>{0, 1, 2, 3}), levels);
     EXPECT_GE(disabled, 1);
-    EXPECT_EQ(static_cast<size_t>(enabled), sim_enabled_users(dev).size());
-    int covert_cameras = 0;
-    for (int i = 0; i < 16; ++i)
-        covert_cameras += *at(664 + 88 * i + 6) != 0;
-    for (int i = 0; i < 4; ++i)
-        covert_cameras += *at(2072 + 40 * i + 9) != 0;
     EXPECT_GE(covert_cameras, 2);
     EXPECT_NE(0, *at(8821)) << "security.covert 0 would show every camera to everybody";
-    EXPECT_NE(0, *at(30787)) << "no channels";
 }
 
-TEST_F(SimConfig, EnabledUsersAreListedAsNameColonPassword)
+// On tables in private memory (no lock, no queue): stale slots and claims
+// are freed after the idle limit, timed from their stamp or, unstamped, from
+// the first round that saw them; a cancel frees its search slot; a claim
+// cancelled before it was seen is refused; no zoom goes past the deepest level.
+TEST(SimSessions, StaleSlotsAndClaimsAreFreedAndRequestsAnswered)
 {
-    apply("user.1 = ann pw1 0 1\nuser.2 = bob pw2 1 0\nuser.3 = cy pw3 2 2\nuser.7 = dee pw4 3 1");
-    EXPECT_EQ((std::vector<std::string>{"ann:pw1", "dee:pw4"}), sim_enabled_users(dev));
+    std::vector<unsigned char> cfg(kSimSegmentSize), sch(SCH_TABLE_SIZE), da(DA_TABLE_SIZE);
+    SimSessionState st;
+    st.sch = sch.data();
+    st.da = da.data();
+    st.log = nullptr;
+    SimDevice mem{cfg.data(), -1, -1};
+    auto* search = reinterpret_cast<sch_shm*>(st.sch);
+    auto* map = reinterpret_cast<da_shm*>(st.da);
+    auto* ul = reinterpret_cast<data_ul_stat*>(cfg.data() + CFG_UL_STAT_OFFSET);
+    const uint32_t now = sim_wall_seconds();
+
+    const uint32_t stamps[] = {now - 100, 0, now};  // stale, unstamped, fresh
+    for (int i = 0; i < 3; ++i) {
+        search[i].web_user = map[i].conn_id = 10 + i;
+        search[i].sch_access_ts = map[i].access_ts = stamps[i];
+    }
+    ul->status = UL_STATUS_CLAIMED;  // never announced
+    ul->access_ts = now - 100;
+    st.upload_event = now;
+    sim_sessions_timed(st, mem, now);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(i != 0, search[i].web_user != 0) << i;
+        EXPECT_EQ(i != 0, map[i].conn_id != 0) << i;
+    }
+    EXPECT_EQ(UL_STATUS_FREE, ul->status);
+    ul->status = UL_STATUS_ACCEPTED;  // and left without a message since
+    sim_sessions_timed(st, mem, now + st.idle_limit + 1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(0u, search[i].web_user + map[i].conn_id) << i;
+    EXPECT_EQ(UL_STATUS_FREE, ul->status);
+
+    search[4].web_user = 7;
+    EXPECT_TRUE(sim_sessions_dispatch(st, mem, SCH_MSG_CANCEL, 4));
+    EXPECT_EQ(0u, search[4].web_user);
+    *ul = data_ul_stat{};
+    ul->status = UL_STATUS_CLAIMED;
+    ul->cancel = 1;
+    EXPECT_TRUE(sim_sessions_dispatch(st, mem, FUP_MSG, 0));
+    EXPECT_EQ(UL_STATUS_REFUSED, ul->status);
+    map[5].conn_id = 1;
+    for (long type : {770, 770 + 9}) {  // the whole disk, then nine levels down
+        EXPECT_TRUE(sim_sessions_dispatch(st, mem, type, 5));
+        EXPECT_EQ(type == 770 ? 0 : 3, map[5].da_map.level);
+    }
 }
 
 }  // namespace

@@ -1,100 +1,53 @@
 // sim_process_test.cpp - the dvrsim program as separate processes: it refuses
 // existing objects unless --replace, `set` is seen by another process, every
-// queue message is logged, and a stop signal removes all three objects.
+// queue message is logged, a configuration file is used (a bad one creates
+// nothing), and either stop signal removes all five objects.
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
-#include <iterator>
 #include <string>
 #include <sys/msg.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "cgi_cfg_session.h"
+#include "child_process.h"
 #include "shm.h"
 #include "sim_device.h"
 
+using namespace testproc;
+
 namespace {
 
-struct Proc {
-    pid_t pid = -1;
-    std::string out;  // file receiving standard output and standard error
-};
-
-std::string slurp(const std::string& path)
+// Runs `dvrsim ARGS` to completion: its exit status, and its standard
+// output and error together in `text`.
+int dvrsim(std::vector<std::string> args, std::string* text = nullptr)
 {
-    std::ifstream f(path);
-    return std::string(std::istreambuf_iterator<char>(f), {});
+    args.insert(args.begin(), DVRSIM_PATH);
+    const Outcome o = run(Launch{args});
+    if (text)
+        *text = o.out + o.err;
+    return o.status;
 }
 
-// Polls `done` every 5 ms for up to 10 s, a bound for a loaded machine and
-// not a timing check; true once it holds.
-bool poll_until(const std::function<bool()>& done)
+// `dvrsim run ARGS`, once it says it runs.
+std::unique_ptr<Child> start(std::vector<std::string> args = {})
 {
-    for (int waited = 0; waited < 10000; waited += 5, usleep(5000))
-        if (done())
-            return true;
-    return false;
+    args.insert(args.begin(), {DVRSIM_PATH, "run"});
+    auto sim = std::make_unique<Child>(Launch{args});
+    EXPECT_TRUE(sim->waitFor("dvrsim: running", 10000)) << sim->out();
+    return sim;
 }
 
-// Starts dvrsim (through $ZEL_EMULATOR when set) with its output in a file.
-Proc spawn(const std::vector<std::string>& args)
+// Sends `sig`; the exit status and the whole output.
+Outcome stop(Child& sim, int sig)
 {
-    static int serial = 0;
-    Proc p;
-    p.out = "/tmp/sim_process_test." + std::to_string(getpid()) + "." + std::to_string(serial++);
-    std::vector<std::string> argv;
-    if (const char* emu = getenv("ZEL_EMULATOR"); emu && *emu)
-        argv.push_back(emu);
-    argv.push_back(DVRSIM_PATH);
-    argv.insert(argv.end(), args.begin(), args.end());
-    p.pid = fork();
-    if (p.pid == 0) {
-        if (!freopen(p.out.c_str(), "w", stdout) || dup2(fileno(stdout), 2) < 0)
-            _exit(126);
-        std::vector<char*> cargv;
-        for (std::string& a : argv)
-            cargv.push_back(a.data());
-        cargv.push_back(nullptr);
-        execvp(cargv[0], cargv.data());
-        _exit(127);
-    }
-    return p;
-}
-
-// Waits for the process to end; returns its exit status (128 + signal when
-// killed), or -1 when it does not end within the bound.
-int wait_exit(const Proc& p)
-{
-    int st = 0;
-    if (poll_until([&] { return waitpid(p.pid, &st, WNOHANG) == p.pid; }))
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    kill(p.pid, SIGKILL);
-    waitpid(p.pid, nullptr, 0);
-    return -1;
-}
-
-// Runs dvrsim to completion; returns its exit status and its output.
-int run(const std::vector<std::string>& args, std::string* output = nullptr)
-{
-    Proc p = spawn(args);
-    const int rc = wait_exit(p);
-    if (output)
-        *output = slurp(p.out);
-    unlink(p.out.c_str());
-    return rc;
-}
-
-bool wait_for_text(const Proc& p, const std::string& text)
-{
-    return poll_until([&] { return slurp(p.out).find(text) != std::string::npos; });
+    kill(sim.pid(), sig);
+    return sim.finish(10000);
 }
 
 // The three objects of key 1632 and the two session tables (at least their
@@ -106,108 +59,84 @@ int objects_present()
            (shmget(DA_SHM_KEY, DA_TABLE_SIZE, 0) >= 0);
 }
 
-Proc start_simulator(const std::vector<std::string>& extra = {})
+TEST(SimProcess, ExistingObjectsAreKeptUnlessReplacedAndStopSignalsRemoveThem)
 {
-    std::vector<std::string> args{"run"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    Proc p = spawn(args);
-    EXPECT_TRUE(wait_for_text(p, "dvrsim: running")) << slurp(p.out);
-    return p;
-}
-
-int stop_simulator(const Proc& p, int sig)
-{
-    kill(p.pid, sig);
-    const int rc = wait_exit(p);
-    unlink(p.out.c_str());
-    return rc;
-}
-
-TEST(SimProcess, StopSignalsRemoveEveryObject)
-{
+    auto first = start();
+    EXPECT_EQ(5, objects_present());
+    std::string text;
+    EXPECT_EQ(1, dvrsim({"run"}, &text));
+    EXPECT_NE(std::string::npos, text.find("already exist")) << text;
+    EXPECT_NE(std::string::npos, text.find("--replace")) << text;
+    EXPECT_EQ(128 + SIGKILL, stop(*first, SIGKILL).status);
+    EXPECT_EQ(5, objects_present()) << "a killed simulator leaves its objects";
+    EXPECT_EQ(1, dvrsim({"run"}));
+    EXPECT_EQ(5, objects_present()) << "a refusal removes nothing";
     for (int sig : {SIGTERM, SIGINT}) {
-        Proc sim = start_simulator();
-        EXPECT_EQ(5, objects_present());
-        EXPECT_EQ(0, stop_simulator(sim, sig)) << strsignal(sig);
+        auto sim = start({"--replace"});
+        EXPECT_EQ(0, dvrsim({"get", "model.channels"}, &text));
+        EXPECT_EQ("16\n", text);
+        EXPECT_EQ(0, stop(*sim, sig).status) << strsignal(sig);
         EXPECT_EQ(0, objects_present()) << strsignal(sig);
     }
 }
 
-TEST(SimProcess, RefusesExistingObjectsUnlessReplace)
-{
-    Proc first = start_simulator();
-    std::string out;
-    EXPECT_EQ(1, run({"run"}, &out));
-    EXPECT_NE(std::string::npos, out.find("already exist")) << out;
-    EXPECT_NE(std::string::npos, out.find("--replace")) << out;
-    EXPECT_EQ(128 + SIGKILL, stop_simulator(first, SIGKILL));
-    EXPECT_EQ(5, objects_present()) << "a killed simulator leaves its objects";
-    EXPECT_EQ(1, run({"run"}));
-    EXPECT_EQ(5, objects_present()) << "a refusal removes nothing";
-    Proc second = start_simulator({"--replace"});
-    EXPECT_EQ(0, run({"get", "model.channels"}, &out));
-    EXPECT_EQ("16\n", out);
-    EXPECT_EQ(0, stop_simulator(second, SIGTERM));
-    EXPECT_EQ(0, objects_present());
-}
-
 TEST(SimProcess, SetIsSeenByAnotherProcess)
 {
-    std::string out;
-    EXPECT_EQ(1, run({"set", "security.covert", "1"}, &out));
-    EXPECT_NE(std::string::npos, out.find("no simulator is running")) << out;
+    std::string text;
+    EXPECT_EQ(1, dvrsim({"set", "security.covert", "1"}, &text));
+    EXPECT_NE(std::string::npos, text.find("no simulator is running")) << text;
 
-    Proc sim = start_simulator();
+    auto sim = start();
     void* seg = get_shm_ptr(kSimKey);
     ASSERT_NE(nullptr, seg);
-    const auto* cfg = static_cast<const volatile unsigned char*>(seg);
-    const size_t covert3 = 664 + 88 * 2 + 6;
-    EXPECT_EQ(1, cfg[covert3]) << "built-in configuration marks analog camera 3 covert";
-    EXPECT_EQ(0, run({"set", "camera.analog.3.covert", "0"}));
-    EXPECT_EQ(0, cfg[covert3]);
-    EXPECT_EQ(0, run({"get", "camera.analog.3.covert"}, &out));
-    EXPECT_EQ("0\n", out);
-    EXPECT_EQ(0, run({"set", "user.9", "eve", "secret", "2", "1"}));
-    EXPECT_EQ(0, run({"users"}, &out));
-    EXPECT_NE(std::string::npos, out.find("\neve:secret\n")) << out;
-    EXPECT_EQ(1, run({"set", "camera.analog.3.covert", "300"}, &out));
-    EXPECT_NE(std::string::npos, out.find("0..255")) << out;
-    EXPECT_EQ(0, cfg[covert3]) << "a refused value must not be written";
+    const auto* covert3 = static_cast<const volatile unsigned char*>(seg) + 664 + 88 * 2 + 6;
+    EXPECT_EQ(1, *covert3) << "built-in configuration marks analog camera 3 covert";
+    EXPECT_EQ(0, dvrsim({"set", "camera.analog.3.covert", "0"}));
+    EXPECT_EQ(0, *covert3);
+    EXPECT_EQ(0, dvrsim({"get", "camera.analog.3.covert"}, &text));
+    EXPECT_EQ("0\n", text);
+    EXPECT_EQ(0, dvrsim({"set", "user.9", "eve", "secret", "2", "1"}));
+    EXPECT_EQ(0, dvrsim({"users"}, &text));
+    EXPECT_NE(std::string::npos, text.find("\neve:secret\n")) << text;
+    EXPECT_EQ(1, dvrsim({"set", "camera.analog.3.covert", "300"}, &text));
+    EXPECT_NE(std::string::npos, text.find("0..255")) << text;
+    EXPECT_EQ(0, *covert3) << "a refused value must not be written";
     shmdt(seg);
-    EXPECT_EQ(0, stop_simulator(sim, SIGTERM));
+    EXPECT_EQ(0, stop(*sim, SIGTERM).status);
 }
 
 TEST(SimProcess, LogsEveryMessageAndLeavesTheQueueEmpty)
 {
-    Proc sim = start_simulator();
+    auto sim = start();
     const int q = get_msg_id(kSimKey);
     ASSERT_GE(q, 0);
     ASSERT_EQ(0, put_msg_text(q, 4242, 7));
     ASSERT_EQ(0, put_msg_text(q, 4243, 255));
-    EXPECT_TRUE(wait_for_text(sim, "message type 4242 (disk map) payload 7: handled"))
-        << slurp(sim.out);
-    EXPECT_TRUE(wait_for_text(sim, "message type 4243 (disk map) payload 255: handled"));
+    EXPECT_TRUE(sim->waitFor("message type 4243 (disk map) payload 255: handled", 10000))
+        << sim->out();
+    EXPECT_NE(std::string::npos,
+              sim->out().find("message type 4242 (disk map) payload 7: handled"));
     struct msqid_ds st {};
     ASSERT_EQ(0, msgctl(q, IPC_STAT, &st));
     EXPECT_EQ(0u, st.msg_qnum);
-    EXPECT_EQ(0, stop_simulator(sim, SIGTERM));
+    EXPECT_EQ(0, stop(*sim, SIGTERM).status);
 }
 
 TEST(SimProcess, ConfigFileIsUsedAndABadOneCreatesNothing)
 {
     const std::string path = "/tmp/sim_process_test.conf." + std::to_string(getpid());
     std::ofstream(path) << "model.channels = 4\nnetwork.listen_port = 9000\n";
-    Proc sim = start_simulator({"--config", path});
-    std::string out;
-    EXPECT_EQ(0, run({"get", "model.channels"}, &out));
-    EXPECT_EQ("4\n", out);
-    EXPECT_EQ(0, run({"get", "network.listen_port"}, &out));
-    EXPECT_EQ("9000\n", out);
-    EXPECT_EQ(0, stop_simulator(sim, SIGTERM));
+    auto sim = start({"--config", path});
+    std::string text;
+    EXPECT_EQ(0, dvrsim({"get", "model.channels"}, &text));
+    EXPECT_EQ("4\n", text);
+    EXPECT_EQ(0, dvrsim({"get", "network.listen_port"}, &text));
+    EXPECT_EQ("9000\n", text);
+    EXPECT_EQ(0, stop(*sim, SIGTERM).status);
 
     std::ofstream(path) << "model.channels = 4\ncamera.analog.99.covert = 1\n";
-    EXPECT_EQ(1, run({"run", "--config", path}, &out));
-    EXPECT_NE(std::string::npos, out.find(path + ":2: key 'camera.analog.99.covert'")) << out;
+    EXPECT_EQ(1, dvrsim({"run", "--config", path}, &text));
+    EXPECT_NE(std::string::npos, text.find(path + ":2: key 'camera.analog.99.covert'")) << text;
     EXPECT_EQ(0, objects_present());
     unlink(path.c_str());
 }

@@ -1,142 +1,82 @@
 // sim_stream_test.cpp - the simulator's picture streams, with dvrsim run as a
-// separate process on a free loopback port: frames at the stated rate whose
-// pixels show the camera and the time, refusals without the passcode, a
-// message loop that answers while eight streams run, the clock request
-// reaching the pictures, and a clean stop on SIGTERM and SIGINT with streams
-// open. Registered only where the simulator is built with streams.
+// separate process on a free loopback port and read as a client would: the
+// HTTP chunks and multipart parts framed exactly, each request's status and
+// pictures (camera and clock read from the pixels), the stream limit, the
+// clock request reaching new pictures, and a clean stop with streams open.
+// Registered only where the simulator has streams.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <functional>
-#include <iterator>
+#include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 #include <vector>
 
 #include "cgi_cfg_session.h"
+#include "child_process.h"
 #include "sim_device.h"
 #include "sim_sessions.h"
 #include "sim_stream.h"
 #include "sim_stream_picture.h"
 
+using namespace testproc;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::string slurp(const std::string& path)
+sockaddr_in loopback(int port)
 {
-    std::ifstream f(path);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-bool poll_until(const std::function<bool()>& done, int ms = 10000)
-{
-    for (int waited = 0; waited < ms; waited += 10, usleep(10000))
-        if (done())
-            return true;
-    return false;
-}
-
-// A loopback port nobody listens on right now.
-int free_port()
-{
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
+    return a;
 }
 
-// dvrsim run on the built-in configuration with the stream port moved to
-// `port`, its output in a file.
-struct Simulator {
-    pid_t pid = -1;
-    std::string out, conf;
+// dvrsim on the built-in configuration with the stream port moved to one
+// that nobody listens on now, once its streams are on.
+struct StreamSimulator {
     int port = 0;
+    std::string conf = "/tmp/sim_stream_test.conf." + std::to_string(getpid());
+    std::unique_ptr<Child> child;
 
-    explicit Simulator(int p) : port(p)
+    StreamSimulator()
     {
-        static int serial = 0;  // a file of its own per simulator: no old text read as new
-        const std::string stem =
-            "/tmp/sim_stream_test." + std::to_string(getpid()) + "." + std::to_string(serial++);
-        out = stem + ".log";
-        conf = stem + ".conf";
-        std::ofstream(out).flush();
-        std::string text = slurp(DVRSIM_DEFAULT_CONF);
-        const std::string key = "network.listen_port = 5000";
-        const size_t at = text.find(key);
-        if (at != std::string::npos)
-            text.replace(at, key.size(), "network.listen_port = " + std::to_string(port));
-        std::ofstream(conf) << text;
-        pid = fork();
-        if (pid == 0) {
-            if (!freopen(out.c_str(), "w", stdout) || dup2(fileno(stdout), 2) < 0)
-                _exit(126);
-            execl(DVRSIM_PATH, DVRSIM_PATH, "run", "--replace", "--config", conf.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = loopback(0);
+        socklen_t len = sizeof a;
+        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+        close(s);
+        port = ntohs(a.sin_port);
+        std::ofstream(conf) << readFile(DVRSIM_DEFAULT_CONF) << "\nnetwork.listen_port = " << port
+                            << "\n";
+        child =
+            std::make_unique<Child>(Launch{{DVRSIM_PATH, "run", "--replace", "--config", conf}});
+        EXPECT_TRUE(child->waitFor("dvrsim: streams on", 10000)) << child->out();
     }
-    ~Simulator()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        unlink(out.c_str());
-        unlink(conf.c_str());
-    }
-    std::string log() const { return slurp(out); }
-    bool ready() const
-    {
-        return poll_until([&] { return log().find("dvrsim: streams on") != std::string::npos; });
-    }
-    // Sends `sig` and returns the exit status, -1 when it does not end in 10 s.
-    int stop(int sig)
-    {
-        kill(pid, sig);
-        int st = 0;
-        const bool ended = poll_until([&] { return waitpid(pid, &st, WNOHANG) == pid; });
-        if (!ended)
-            return -1;
-        pid = -1;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    }
+    ~StreamSimulator() { unlink(conf.c_str()); }
 };
 
-// An HTTP GET on a fresh connection; the raw bytes are read by the caller.
+// One HTTP GET on a fresh connection, and what came back of it.
 struct Connection {
-    int fd = -1;
-    std::string data;
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    bool closed = false;  // by the server
+    std::string data;     // raw bytes received
 
     Connection(int port, const std::string& target)
     {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            close(fd);
-            fd = -1;
-            return;
-        }
+        const sockaddr_in a = loopback(port);
         const std::string req = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-        if (send(fd, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) {
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 ||
+            send(fd, req.data(), req.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(req.size())) {
             close(fd);
             fd = -1;
         }
@@ -146,93 +86,71 @@ struct Connection {
         if (fd >= 0)
             close(fd);
     }
-    // Reads what arrives within `ms`; false once the server closed.
-    bool read_for(int ms)
+    // Reads until `done` holds, the server closes, or 10 s pass.
+    template <typename Done>
+    void read_until(Done done)
     {
-        const auto until = Clock::now() + std::chrono::milliseconds(ms);
-        while (Clock::now() < until) {
+        for (int waited = 0; fd >= 0 && !closed && !done() && waited < 10000; waited += 50) {
             pollfd p{fd, POLLIN, 0};
-            const int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now())
-                    .count());
-            if (poll(&p, 1, left > 0 ? left : 0) <= 0)
+            if (poll(&p, 1, 50) <= 0)
                 continue;
             char buf[65536];
             const ssize_t n = recv(fd, buf, sizeof buf, 0);
-            if (n <= 0)
-                return false;
-            data.append(buf, static_cast<size_t>(n));
-        }
-        return true;
-    }
-    // Reads until `done` holds on the data, the server closes, or 10 s pass.
-    void read_until(const std::function<bool(const std::string&)>& done)
-    {
-        const auto until = Clock::now() + std::chrono::seconds(10);
-        while (!done(data) && Clock::now() < until && read_for(50)) {
+            closed = n <= 0;
+            if (n > 0)
+                data.append(buf, static_cast<size_t>(n));
         }
     }
+    size_t head_end() const { return data.find("\r\n\r\n"); }
+    std::string head() const { return data.substr(0, head_end() + 2); }
+    bool answered() const { return head_end() != std::string::npos; }
     int status() const { return data.size() > 12 ? std::atoi(data.c_str() + 9) : 0; }
-    size_t frames() const
+
+    // The pictures received whole: the body of an image/jpeg response, or
+    // the parts of a chunked multipart stream. A byte out of place in the
+    // chunks or parts sets `bad` and ends the list there.
+    std::vector<std::string> pictures(bool* bad = nullptr) const
     {
-        size_t n = 0;
-        for (size_t at = 0; (at = data.find("Content-Type: image/jpeg\r\nContent-Length:", at)) !=
-                            std::string::npos;
-             ++at)
-            ++n;
-        return n;
-    }
-    // The `index`-th JPEG picture of a multipart stream (each part arrives
-    // as one chunk, so its bytes are contiguous), or empty.
-    std::string jpeg(size_t index) const
-    {
-        size_t at = 0;
-        for (size_t i = 0; i <= index; ++i) {
-            at = data.find("Content-Length: ", at);
-            if (at == std::string::npos)
-                return {};
-            at += 16;
+        bool wrong = false;
+        std::vector<std::string> out;
+        const std::string h = head(), body = answered() ? data.substr(head_end() + 4) : "";
+        const size_t length = h.find("Content-Length: ");
+        if (h.find("Content-Type: image/jpeg\r\n") != std::string::npos && length != h.npos &&
+            body.size() == std::stoul(h.substr(length + 16)))
+            out.push_back(body);
+        std::string parts;  // the chunks' contents, joined
+        for (size_t at = 0, eol; h.find("Transfer-Encoding: chunked\r\n") != h.npos &&
+                                 (eol = body.find("\r\n", at)) != std::string::npos;) {
+            char* end = nullptr;
+            const size_t n = std::strtoul(body.c_str() + at, &end, 16);
+            wrong = end != body.c_str() + eol;
+            if (wrong || body.size() < eol + 4 + n)
+                break;
+            parts += body.substr(eol + 2, n);
+            wrong = body.compare(eol + 2 + n, 2, "\r\n") != 0;
+            at = eol + 4 + n;
         }
-        const size_t len = std::strtoul(data.c_str() + at, nullptr, 10);
-        const size_t start = data.find("\r\n\r\n", at);
-        if (start == std::string::npos || data.size() < start + 4 + len)
-            return {};
-        return data.substr(start + 4, len);
-    }
-    // The body of a whole response with Content-Length (a still picture).
-    std::string body() const
-    {
-        const size_t start = data.find("\r\n\r\n");
-        return start == std::string::npos ? std::string() : data.substr(start + 4);
+        const std::string lead = "--dvrsimframe\r\nContent-Type: image/jpeg\r\nContent-Length: ";
+        for (size_t at = 0, start; !wrong && (start = parts.find("\r\n\r\n", at)) != parts.npos;) {
+            char* end = nullptr;
+            const size_t n = std::strtoul(parts.c_str() + at + lead.size(), &end, 10);
+            wrong = parts.compare(at, lead.size(), lead) != 0 || end != parts.c_str() + start;
+            if (wrong || parts.size() < start + 4 + n + 2)
+                break;
+            out.push_back(parts.substr(start + 4, n));
+            wrong = parts.compare(start + 4 + n, 2, "\r\n") != 0;
+            at = start + 4 + n + 2;
+        }
+        if (bad)
+            *bad = wrong;
+        return out;
     }
 };
 
-// A decoded picture's luminance.
-struct Gray {
-    int width = 0, height = 0;
-    std::vector<unsigned char> pixels;
-};
-
-Gray decode(const std::string& jpeg)
-{
-    Gray g;
-    tjhandle h = tjInitDecompress();
-    int sub = 0, space = 0;
-    auto* src = reinterpret_cast<const unsigned char*>(jpeg.data());
-    if (tjDecompressHeader3(h, src, jpeg.size(), &g.width, &g.height, &sub, &space) == 0) {
-        g.pixels.resize(static_cast<size_t>(g.width) * g.height);
-        if (tjDecompress2(h, src, jpeg.size(), g.pixels.data(), g.width, 0, g.height, TJPF_GRAY,
-                          0) != 0)
-            g.pixels.clear();
-    }
-    tjDestroy(h);
-    return g;
-}
-
-// Reads `count` characters of the text line at (x, y, scale) by sampling
-// the centre of every font dot, as the browser test does; '?' where no
-// glyph of "0123456789-: " matches.
-std::string read_text(const Gray& g, int x, int y, int scale, int count)
+// Reads `count` characters of the text line at (x, y, scale) of the decoded
+// luminance by sampling the centre of every font dot; '?' where no glyph of
+// "0123456789-: " fits.
+std::string read_text(const std::vector<unsigned char>& lum, int x, int y, int scale, int count)
 {
     std::string text;
     for (int i = 0; i < count; ++i) {
@@ -241,7 +159,7 @@ std::string read_text(const Gray& g, int x, int y, int scale, int count)
             for (int c = 0; c < kGlyphWidth; ++c) {
                 const int px = x + i * kGlyphAdvance * scale + c * scale + scale / 2;
                 const int py = y + r * scale + scale / 2;
-                if (px < g.width && py < g.height && g.pixels[py * g.width + px] > 128)
+                if (lum[py * kPictureWidth + px] > 128)
                     rows[r] |= static_cast<unsigned char>(1u << (kGlyphWidth - 1 - c));
             }
         char found = '?';
@@ -253,187 +171,136 @@ std::string read_text(const Gray& g, int x, int y, int scale, int count)
     return text;
 }
 
-std::string camera_of(const Gray& g)
+// A picture's camera number and clock, as drawn; "size" when it is no
+// picture of the stated size.
+std::string shown(const std::string& jpeg)
 {
-    return read_text(g, kCamTextX + 4 * kGlyphAdvance * kCamTextScale, kCamTextY, kCamTextScale, 2);
-}
-
-std::string clock_of(const Gray& g)
-{
-    return read_text(g, kClockTextX, kClockTextY, kClockTextScale, 19);
+    std::vector<unsigned char> lum(kPictureWidth * kPictureHeight);
+    tjhandle h = tjInitDecompress();
+    int w = 0, ht = 0, sub = 0, space = 0;
+    auto* src = reinterpret_cast<const unsigned char*>(jpeg.data());
+    const bool ok = tjDecompressHeader3(h, src, jpeg.size(), &w, &ht, &sub, &space) == 0 &&
+                    w == kPictureWidth && ht == kPictureHeight &&
+                    tjDecompress2(h, src, jpeg.size(), lum.data(), w, 0, ht, TJPF_GRAY, 0) == 0;
+    tjDestroy(h);
+    if (!ok)
+        return "size";
+    return read_text(lum, kCamTextX + 4 * kGlyphAdvance * kCamTextScale, kCamTextY, kCamTextScale,
+                     2) +
+           " " + read_text(lum, kClockTextX, kClockTextY, kClockTextScale, 19);
 }
 
 class StreamTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(sim.ready()) << sim.log(); }
-    Simulator sim{free_port()};
+    StreamSimulator sim;
 };
 
-TEST_F(StreamTest, LiveFramesShowTheCameraAtTheStatedRate)
+TEST_F(StreamTest, EachRequestGetsItsStatusAndPictures)
 {
-    Connection c(sim.port, "/live?cam=2&pass=4711");
-    ASSERT_GE(c.fd, 0);
-    ASSERT_TRUE(c.read_for(3000));
-    EXPECT_EQ(200, c.status()) << c.data.substr(0, 200);
-    EXPECT_NE(std::string::npos, c.data.find("multipart/x-mixed-replace; boundary=dvrsimframe"));
-    // 10 a second for 3 s, with room for a loaded machine.
-    EXPECT_GE(c.frames(), 20u);
-    EXPECT_LE(c.frames(), 32u);
-    const Gray first = decode(c.jpeg(0)), later = decode(c.jpeg(c.frames() - 2));
-    ASSERT_EQ(kPictureWidth, first.width);
-    ASSERT_EQ(kPictureHeight, first.height);
-    EXPECT_EQ("02", camera_of(first));
-    EXPECT_EQ("02", camera_of(later));
-    EXPECT_NE(first.pixels, later.pixels) << "the picture moves";
-    // The clock is the device clock: the machine's time while nobody set it.
-    const std::string clock = clock_of(first);
-    const time_t now = time(nullptr);
-    struct tm tm {};
-    localtime_r(&now, &tm);
-    char today[16];
-    strftime(today, sizeof today, "%Y-%m-%d", &tm);
-    EXPECT_EQ(today, clock.substr(0, 10)) << clock;
-}
-
-TEST_F(StreamTest, PlaybackStartsAtTheSecondAskedForAndRunsOn)
-{
-    Connection c(sim.port, "/playback?cam=5&year=2021&month=2&day=12&sec=86398&pass=4711");
-    c.read_until([&](const std::string&) { return c.frames() > 21; });
-    ASSERT_GT(c.frames(), 21u) << c.data.substr(0, 400) << sim.log();
-    EXPECT_EQ("05", camera_of(decode(c.jpeg(0))));
-    EXPECT_EQ("2021-02-12 23:59:58", clock_of(decode(c.jpeg(0))));
-    EXPECT_EQ("2021-02-12 23:59:59", clock_of(decode(c.jpeg(10))));
-    // Within the recording's day, as the playback page counts.
-    EXPECT_EQ("2021-02-12 00:00:00", clock_of(decode(c.jpeg(20))));
-
-    Connection still(sim.port,
-                     "/playback?cam=20&year=2127&month=15&day=31&sec=0&pass=4711&still=1");
-    still.read_until([](const std::string& d) { return d.find("\r\n\r\n") != std::string::npos; });
-    still.read_for(300);
-    EXPECT_NE(std::string::npos, still.data.find("Content-Type: image/jpeg"));
-    const Gray g = decode(still.body());
-    EXPECT_EQ("20", camera_of(g));
-    EXPECT_EQ("2127-15-31 00:00:00", clock_of(g));
-}
-
-TEST_F(StreamTest, RequestsWithoutThePasscodeOrWithBadFieldsAreRefused)
-{
-    const std::pair<const char*, int> cases[] = {
-        {"/live?cam=1", 403},
-        {"/live?cam=1&pass=", 403},
-        {"/live?cam=1&pass=0000", 403},
-        {"/live?cam=1&pass=47111", 403},
-        {"/playback?cam=1&year=2021&month=2&day=12&sec=0&pass=471", 403},
-        {"/live?cam=0&pass=4711", 400},
-        {"/live?cam=21&pass=4711", 400},
-        {"/live?cam=x&pass=4711", 400},
-        {"/playback?cam=1&year=2021&month=2&day=12&sec=86400&pass=4711", 400},
-        {"/playback?cam=1&year=1999&month=2&day=12&sec=0&pass=4711", 400},
-        {"/playback?cam=1&pass=4711", 400},
-        {"/other?cam=1&pass=4711", 404},
+    const std::string pb = "/playback?cam=1&year=2021&month=2&day=12&pass=";
+    const std::string multipart = "multipart/x-mixed-replace; boundary=dvrsimframe";
+    const struct {
+        std::string target;
+        int status;
+        std::string type;                                   // Content-Type of a picture
+        std::vector<std::pair<size_t, std::string>> shows;  // picture index: camera and clock
+    } cases[] = {
+        {"/live?cam=2&pass=4711", 200, multipart, {{0, "02"}, {2, "02"}}},
+        // From the asked second on, and round within the recording's day.
+        {"/playback?cam=5&year=2021&month=2&day=12&sec=86398&pass=4711",
+         200,
+         multipart,
+         {{0, "05 2021-02-12 23:59:58"},
+          {10, "05 2021-02-12 23:59:59"},
+          {20, "05 2021-02-12 00:00:00"}}},
+        {"/playback?cam=20&year=2127&month=15&day=31&sec=0&pass=4711&still=1",
+         200,
+         "image/jpeg",
+         {{0, "20 2127-15-31 00:00:00"}}},
+        {"/live?cam=1&pass=", 403, "", {}},
+        {pb + "471&sec=0", 403, "", {}},
+        {"/live?cam=0&pass=4711", 400, "", {}},
+        {"/live?cam=21&pass=4711", 400, "", {}},
+        {"/live?cam=x&pass=4711", 400, "", {}},
+        {pb + "4711&sec=86400", 400, "", {}},
+        {"/playback?cam=1&year=1999&month=2&day=12&sec=0&pass=4711", 400, "", {}},
+        {"/playback?cam=1&pass=4711", 400, "", {}},
+        {"/other?cam=1&pass=4711", 404, "", {}},
     };
-    for (const auto& [target, status] : cases) {
-        Connection c(sim.port, target);
-        c.read_until([](const std::string& d) { return d.find("\r\n\r\n") != std::string::npos; });
-        EXPECT_EQ(status, c.status()) << target << "\n" << c.data.substr(0, 300);
-        EXPECT_EQ(std::string::npos, c.data.find("image/jpeg")) << target;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        Connection conn(sim.port, c.target);
+        const size_t want = c.shows.empty() ? 0 : c.shows.back().first + 1;
+        conn.read_until([&] { return conn.answered() && conn.pictures().size() >= want; });
+        bool bad = true;
+        const std::vector<std::string> pics = conn.pictures(&bad);
+        EXPECT_FALSE(bad) << conn.data.substr(0, 400);
+        EXPECT_EQ(c.status, conn.status()) << conn.data.substr(0, 300);
+        if (want == 0)
+            EXPECT_EQ(std::string::npos, conn.data.find("image/jpeg"));
+        else
+            EXPECT_NE(std::string::npos, conn.head().find("Content-Type: " + c.type + "\r\n"));
+        ASSERT_GE(pics.size(), want);
+        for (const auto& [index, text] : c.shows)
+            EXPECT_EQ(text, shown(pics[index]).substr(0, text.size())) << index;
     }
 }
 
-TEST_F(StreamTest, MessageLoopAnswersWhileEightStreamsRunAndTheClockReachesThePictures)
+// A full server refuses one more stream and takes it again once a client
+// leaves; a clock request sent meanwhile through the queue shows in the
+// pictures of a stream opened after it; a stop signal ends every stream.
+TEST_F(StreamTest, StreamLimitClockRequestAndStop)
 {
     std::vector<std::unique_ptr<Connection>> streams;
-    for (int cam = 1; cam <= 8; ++cam)
+    for (int i = 1; i <= kSimStreamMax; ++i) {
         streams.push_back(std::make_unique<Connection>(
-            sim.port, "/live?cam=" + std::to_string(cam) + "&pass=4711"));
-    for (auto& s : streams)
-        ASSERT_TRUE(s->read_for(200));
+            sim.port, "/live?cam=" + std::to_string(i % 20 + 1) + "&pass=4711"));
+        Connection& s = *streams.back();
+        s.read_until([&] { return !s.pictures().empty(); });
+        ASSERT_FALSE(s.pictures().empty()) << i;
+        EXPECT_EQ(std::to_string(101 + i % 20).substr(1), shown(s.pictures()[0]).substr(0, 2));
+    }
+    Connection extra(sim.port, "/live?cam=1&pass=4711");
+    extra.read_until([&] { return extra.answered(); });
+    EXPECT_EQ(503, extra.status());
 
-    // A clock request through the queue, as a CGI program sends it.
     SimDevice dev{};
     std::string err;
     ASSERT_TRUE(sim_device_attach(dev, err)) << err;
     struct tm want {};
     want.tm_year = 2030 - 1900;
-    want.tm_mon = 0;
     want.tm_mday = 2;
     want.tm_hour = 3;
     want.tm_min = 4;
-    want.tm_sec = 5;
     want.tm_isdst = -1;
-    const time_t to = mktime(&want);
-    const auto sent = Clock::now();
-    ASSERT_EQ(0, set_system_time(dev.cfg, dev.semid, dev.msgid, static_cast<uint32_t>(to)));
-    ASSERT_TRUE(poll_until([&] { return sim.log().find("(set clock)") != std::string::npos; }))
-        << sim.log();
-    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(2)) << "message loop slow to answer";
+    ASSERT_EQ(0,
+              set_system_time(dev.cfg, dev.semid, dev.msgid, static_cast<uint32_t>(mktime(&want))));
     sim_device_detach(dev);
+    ASSERT_TRUE(sim.child->waitFor("(set clock)", 10000)) << sim.child->out();
 
-    for (auto& s : streams)
-        ASSERT_TRUE(s->read_for(300));
-    // A picture started after the request shows the new clock.
-    Connection still(sim.port, "/live?cam=3&pass=4711&still=1");
-    still.read_until([](const std::string& d) { return d.find("\r\n\r\n") != std::string::npos; });
-    still.read_for(300);
-    const std::string clock = clock_of(decode(still.body()));
-    EXPECT_EQ("2030-01-02 03:0", clock.substr(0, 15)) << clock;
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(std::to_string(100 + i + 1).substr(1), camera_of(decode(streams[i]->jpeg(0))));
-}
-
-TEST_F(StreamTest, TooManyStreamsAreRefusedAndClosedOnesFreeTheirPlace)
-{
-    std::vector<std::unique_ptr<Connection>> streams;
-    for (int i = 0; i < kSimStreamMax; ++i)
-        streams.push_back(std::make_unique<Connection>(sim.port, "/live?cam=1&pass=4711"));
-    for (auto& s : streams) {
-        s->read_until(
-            [](const std::string& d) { return d.find("image/jpeg") != std::string::npos; });
-        ASSERT_EQ(200, s->status());
-    }
-    Connection extra(sim.port, "/live?cam=1&pass=4711");
-    extra.read_until([](const std::string& d) { return d.find("\r\n\r\n") != std::string::npos; });
-    EXPECT_EQ(503, extra.status());
     streams.pop_back();  // the client goes away; the server notices at its next frame
-    ASSERT_TRUE(poll_until([&] {
-        Connection again(sim.port, "/live?cam=1&pass=4711");
-        again.read_until(
-            [](const std::string& d) { return d.find("\r\n\r\n") != std::string::npos; });
-        return again.status() == 200;
-    }));
-}
+    std::vector<std::string> pics;
+    for (int tries = 0; tries < 200 && pics.empty(); ++tries, usleep(50000)) {
+        Connection again(sim.port, "/live?cam=3&pass=4711");
+        again.read_until([&] { return again.status() == 503 || !again.pictures().empty(); });
+        pics = again.pictures();
+    }
+    ASSERT_FALSE(pics.empty()) << "no place freed";
+    EXPECT_EQ("03 2030-01-02 03:0", shown(pics[0]).substr(0, 18));
 
-void stops_cleanly(Simulator& sim, int sig)
-{
-    std::vector<std::unique_ptr<Connection>> streams;
-    for (int cam = 1; cam <= 3; ++cam)
-        streams.push_back(std::make_unique<Connection>(
-            sim.port, "/live?cam=" + std::to_string(cam) + "&pass=4711"));
-    for (auto& s : streams)
-        ASSERT_TRUE(s->read_for(300));
-    const auto sent = Clock::now();
-    EXPECT_EQ(0, sim.stop(sig)) << sim.log();
-    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(5));
-    const std::string log = sim.log();
-    EXPECT_NE(std::string::npos, log.find("stopped, objects removed")) << log;
-    EXPECT_NE(std::string::npos, log.find("(0 open)")) << log;
-    for (auto& s : streams)
-        s->read_until([](const std::string&) { return false; });  // ends at the close
-    Connection after(sim.port, "/live?cam=1&pass=4711");
-    EXPECT_LT(after.fd, 0) << "port still open";
-    SimDevice dev{};
-    std::string err;
+    // A stop signal (SIGINT as SIGTERM, see sim_process_test) with streams
+    // open ends them all, closes the port and removes the objects.
+    kill(sim.child->pid(), SIGINT);
+    const Outcome o = sim.child->finish(10000);
+    EXPECT_EQ(0, o.status);
+    EXPECT_NE(std::string::npos, o.out.find("stopped, objects removed")) << o.out;
+    EXPECT_NE(std::string::npos, o.out.find("(0 open)")) << o.out;
+    for (auto& s : streams) {
+        s->read_until([] { return false; });
+        EXPECT_TRUE(s->closed);
+    }
+    EXPECT_LT(Connection(sim.port, "/live?cam=1&pass=4711").fd, 0) << "port still open";
     EXPECT_FALSE(sim_device_attach(dev, err)) << "objects left";
-}
-
-TEST_F(StreamTest, StopsCleanlyOnSigtermWithStreamsOpen)
-{
-    stops_cleanly(sim, SIGTERM);
-}
-
-TEST_F(StreamTest, StopsCleanlyOnSigintWithStreamsOpen)
-{
-    stops_cleanly(sim, SIGINT);
 }
 
 }  // namespace

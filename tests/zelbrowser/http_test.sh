@@ -1,12 +1,10 @@
 #!/bin/bash
 # The viewer behind a web server with basic authentication (lighttpd, or
-# BusyBox httpd, which streams request bodies to the program as they
-# arrive): a valid user gets a 200 whose body is exactly what the program
-# writes for that user; no or wrong credentials get a 401; a slow upload is
-# served whole; an upload whose client stalls and goes away leaves no
-# program and no temporary file; a body above the server's cap is refused;
-# the program's standard error reaches the server's log. Every wait is
-# bounded. Runs in private namespaces (site.sh).
+# BusyBox httpd, which streams request bodies): a valid user gets exactly the
+# program's page, others a 401; a slow upload is served whole; a stalled and
+# abandoned one leaves no program and no temporary file; a body above the
+# server's cap is refused; the program's standard error reaches the log.
+# Every wait is bounded. Runs in private namespaces (site.sh).
 # Usage: http_test.sh BUILD_DIR [lighttpd|busybox]
 set -eu
 build=$(cd "$1" && pwd)
@@ -14,8 +12,7 @@ server=${2:-lighttpd}
 . "$(dirname "$0")/site.sh"
 site_enter "$0" "$@"
 site_start "$build" "$server"
-port=$site_port
-run=$site_run
+port=$site_port run=$site_run
 path=${site_url#http://127.0.0.1:$port}
 program=$(readlink -f "$build/cgi/zelbrowser.cgi")
 cgidir=$run/htdocs$(dirname "$path")
@@ -34,23 +31,16 @@ http_get() {
 
 # Number of running viewer programs started by this site's server.
 programs() {
-  local n=0 p
   for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/cwd" 2>/dev/null)" = "$cgidir" ] &&
-      [ "$(readlink "$p/exe" 2>/dev/null)" = "$program" ] && n=$((n + 1))
-  done
-  echo "$n"
+    [ "$(readlink "$p/cwd")" = "$cgidir" ] && [ "$(readlink "$p/exe")" = "$program" ] && echo
+  done 2>/dev/null | wc -l
 }
 temp_files() { find /tmp -maxdepth 1 -type f -name 'cgi*' | wc -l; }
 some_temp_file() { [ "$(temp_files)" != 0 ]; }
-# Runs a condition every 0.1 s until it holds, for at most 20 s.
-wait_until() {
-  local i
-  for i in $(seq 200); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
 no_program() { [ "$(programs)" = 0 ]; }
 a_program() { [ "$(programs)" != 0 ]; }
+# Runs a condition every 0.1 s until it holds, for at most 20 s.
+wait_until() { for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done; return 1; }
 
 set +e
 
