@@ -152,10 +152,7 @@ TEST(SimConfigParse, BadLinesAreRefusedWithAReason)
         EXPECT_NE(std::string::npos, errors[0].find(r.reason)) << r.line << " -> " << errors[0];
         EXPECT_TRUE(out.empty());
     }
-}
-
-TEST(SimConfigParse, ReportsEveryBadLineWithItsNumberAndKeepsTheGoodOnes)
-{
+    // Every bad line is reported with its number; the good ones are kept.
     const char* text =
         "# comment\n\n  model.channels = 4  \nbogus = 1\r\n\tsecurity.covert=1\nmodel.code 3\n";
     std::vector<SimAssignment> out;

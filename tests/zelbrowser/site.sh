@@ -1,21 +1,13 @@
-# site.sh - sourced by the viewer's HTTP test and by the request benchmark:
-# the simulator and a web server (lighttpd or BusyBox httpd, basic auth,
-# scripts/webserver.sh) serving the viewer on 127.0.0.1:$site_port, in a
-# private network, IPC and /var/www namespace so that the fixed port and key
-# clash with nothing else.
-#
-#   site_enter "$0" "$@"   re-runs the calling script inside the namespaces
-#                          (returns at once when already there)
-#   site_start BUILD_DIR [SERVER]
-#                          starts both (SERVER lighttpd, the default, or
-#                          busybox); sets site_run (private folder whose
-#                          htdocs/ holds the pages) and site_url (the
-#                          program's URL) and stops all on exit
-#   check NAME RESULT      prints ok/FAIL for a condition's exit status;
-#                          a failure sets site_fail=1
-#   site_end               prints the programs' standard error when a check
-#                          failed or it holds a sanitizer report (which
-#                          fails the run), and exits with the result
+# site.sh - sourced by the viewer's HTTP test, the fault test and the request
+# benchmark: the simulator and a web server (lighttpd or BusyBox httpd, basic
+# auth, scripts/webserver.sh) serving the viewer on 127.0.0.1:$site_port in
+# private network, IPC and /var/www namespaces (fixed port and key clash with
+# nothing). site_enter "$0" "$@" re-runs the caller inside them (at once when
+# there); site_start BUILD_DIR [lighttpd|busybox] starts both, sets site_run
+# (private folder, pages in htdocs/) and site_url, and stops all on exit;
+# check NAME RESULT prints ok/FAIL for an exit status (FAIL sets site_fail);
+# site_end fails on a sanitizer report, prints the programs' standard error
+# after a failure, and exits with the result.
 site_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 site_port=8080
 
