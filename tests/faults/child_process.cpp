@@ -4,7 +4,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
@@ -12,45 +11,27 @@
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 namespace testproc {
 
-long long nowMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
-void pauseMs(int ms)
-{
-    timespec t{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
-    }
-}
-
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // In the child between fork and exec: only async-signal-safe calls.
 [[noreturn]] void execChild(const Launch& l, char* const* argv, char* const* envp, int outW,
                             int errFd)
 {
     const int in = l.stdinFd >= 0 ? l.stdinFd : open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(in, 0) < 0 || dup2(outW, 1) < 0 || dup2(errFd, 2) < 0)
+    if (in < 0 || dup2(in, 0) < 0 || dup2(outW, 1) < 0 || dup2(errFd, 2) < 0 ||
+        (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0) ||
+        (l.traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0))
         _exit(126);
-    if (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0)
-        _exit(126);
-    if (l.traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0)
-        _exit(126);
-    if (envp)
-        execve(argv[0], argv, envp);
-    else
-        execv(argv[0], argv);
+    execve(argv[0], argv, envp ? envp : environ);
     _exit(127);
 }
 
@@ -63,11 +44,13 @@ std::vector<char*> pointers(std::vector<std::string>& v)
     return p;
 }
 
-std::string readAll(int fd)
+// Everything in `fd` from its start, read without moving its offset (a
+// child may still be writing through it).
+std::string contents(int fd)
 {
     std::string s;
     char chunk[4096];
-    for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
+    for (ssize_t n; (n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(s.size()))) > 0;)
         s.append(chunk, static_cast<size_t>(n));
     return s;
 }
@@ -76,9 +59,9 @@ std::string readAll(int fd)
 
 Child::Child(const Launch& l)
 {
-    int pipeFds[2];
+    outFd_ = memfd_create("child-stdout", MFD_CLOEXEC);
     errFd_ = memfd_create("child-stderr", MFD_CLOEXEC);
-    if (errFd_ < 0 || pipe2(pipeFds, O_CLOEXEC) != 0)
+    if (outFd_ < 0 || errFd_ < 0)
         return;
     std::vector<std::string> args = l.argv, env = l.env;
     const char* emulator = getenv("ZEL_EMULATOR");
@@ -90,9 +73,7 @@ Child::Child(const Launch& l)
     std::vector<char*> argv = pointers(args), envp = pointers(env);
     pid_ = fork();
     if (pid_ == 0)
-        execChild(l, argv.data(), env.empty() ? nullptr : envp.data(), pipeFds[1], errFd_);
-    close(pipeFds[1]);
-    outFd_ = pipeFds[0];
+        execChild(l, argv.data(), env.empty() ? nullptr : envp.data(), outFd_, errFd_);
 }
 
 Child::~Child()
@@ -101,36 +82,17 @@ Child::~Child()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (outFd_ >= 0)
-        close(outFd_);
-    if (errFd_ >= 0)
-        close(errFd_);
+    close(outFd_);
+    close(errFd_);
 }
 
-bool Child::readSome(int ms)
+bool Child::waitFor(const std::string& text, int ms)
 {
-    pollfd p{outFd_, POLLIN, 0};
-    if (outFd_ < 0 || poll(&p, 1, ms) <= 0)
-        return false;
-    char chunk[4096];
-    const ssize_t n = read(outFd_, chunk, sizeof chunk);
-    if (n <= 0) {
-        close(outFd_);
-        outFd_ = -1;
-        return false;
-    }
-    out_.append(chunk, static_cast<size_t>(n));
-    return true;
-}
-
-bool Child::waitFor(std::string_view text, int ms)
-{
-    const long long end = nowMs() + ms;
-    while (out_.find(text) == std::string::npos) {
-        const long long left = end - nowMs();
-        if (left <= 0 || outFd_ < 0)
-            return false;
-        readSome(static_cast<int>(left));
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (contents(outFd_).find(text) == std::string::npos) {
+        if (Clock::now() > end || !running())
+            return contents(outFd_).find(text) != std::string::npos;
+        usleep(10000);
     }
     return true;
 }
@@ -149,9 +111,9 @@ bool Child::running()
 Outcome Child::finish(int ms)
 {
     Outcome o;
-    const long long end = nowMs() + ms;
-    while (running() && nowMs() < end)
-        readSome(10);
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms);
+         running() && Clock::now() < end;)
+        usleep(10000);
     if (running()) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -159,27 +121,22 @@ Outcome Child::finish(int ms)
     } else if (pid_ > 0) {
         o.status = WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : 128 + WTERMSIG(waitStatus_);
     }
-    while (readSome(0)) {
-    }
-    o.out = out_;
-    if (errFd_ >= 0 && lseek(errFd_, 0, SEEK_SET) == 0)
-        o.err = readAll(errFd_);
+    o.out = contents(outFd_);
+    o.err = contents(errFd_);
     return o;
 }
 
 Outcome run(const Launch& l, int ms)
 {
-    Child c(l);
-    return c.finish(ms);
+    return Child(l).finish(ms);
 }
 
 int inputFd(const std::string& bytes)
 {
     const int fd = memfd_create("child-stdin", MFD_CLOEXEC);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
-        lseek(fd, 0, SEEK_SET) != 0) {
-        if (fd >= 0)
-            close(fd);
+    if (fd >= 0 && (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
+                    lseek(fd, 0, SEEK_SET) != 0)) {
+        close(fd);
         return -1;
     }
     return fd;
@@ -201,9 +158,7 @@ std::set<std::string> tmpFiles()
 std::string readFile(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return "";
-    std::string s = readAll(fd);
+    const std::string s = fd < 0 ? "" : contents(fd);
     close(fd);
     return s;
 }
@@ -221,22 +176,19 @@ std::vector<std::string> cgiEnv(const char* user, const std::string& method,
     return env;
 }
 
-namespace {
-constexpr key_t kDeviceKey = 1632;   // the device lock's semaphore set
-constexpr key_t kDiskMapKey = 1634;  // the last table the simulator creates
-}  // namespace
-
+// Up once the device lock (key 1632) and the last table it creates (key
+// 1634) are new objects and a reading of the configuration answers.
 bool Simulator::start(std::vector<std::string> args)
 {
-    const int staleLock = semget(kDeviceKey, 0, 0), staleTable = shmget(kDiskMapKey, 0, 0);
+    const int staleLock = semget(1632, 0, 0), staleTable = shmget(1634, 0, 0);
     args.insert(args.begin(), {ZEL_DVRSIM, "run"});
     child_ = std::make_unique<Child>(Launch{args});
     for (int i = 0; i < 250 && child_->running(); ++i) {
-        const int lock = semget(kDeviceKey, 0, 0), table = shmget(kDiskMapKey, 0, 0);
+        const int lock = semget(1632, 0, 0), table = shmget(1634, 0, 0);
         if (lock >= 0 && lock != staleLock && table >= 0 && table != staleTable &&
             run({{ZEL_DVRSIM, "get", "model.code"}}, 5000).status == 0)
             return child_->running();
-        pauseMs(20);
+        usleep(20000);
     }
     return false;
 }
