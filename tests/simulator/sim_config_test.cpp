@@ -45,12 +45,6 @@ class SimConfig : public ::testing::Test {
     SimDevice dev{};
 };
 
-struct Placed {
-    const char* line;            // one configuration line
-    size_t offset;               // absolute segment offset of the field
-    std::vector<uint8_t> bytes;  // expected field bytes (native order for numbers)
-};
-
 // Native-order bytes of a number, as the segment holds it.
 template <typename T>
 std::vector<uint8_t> native(T v)
@@ -62,7 +56,11 @@ std::vector<uint8_t> native(T v)
 
 TEST_F(SimConfig, EveryKindOfKeyLandsAtItsSegmentOffset)
 {
-    const Placed table[] = {
+    const struct {
+        const char* line;            // one configuration line
+        size_t offset;               // absolute segment offset of the field
+        std::vector<uint8_t> bytes;  // expected field bytes (native order for numbers)
+    } table[] = {
         {"model.code = 9", 30786, {9}},
         {"model.channels = 8", 30787, {8}},
         {"model.brand = 3", 30788, {3}},
@@ -87,7 +85,7 @@ TEST_F(SimConfig, EveryKindOfKeyLandsAtItsSegmentOffset)
         {"user.25 = zed pw 3 1", 636 + 13, {'p', 'w', 0}},
         {"user.25 = zed pw 3 1", 660, {3, 1}},
     };
-    for (const Placed& p : table) {
+    for (const auto& p : table) {
         apply(p.line);
         EXPECT_EQ(0, memcmp(at(p.offset), p.bytes.data(), p.bytes.size())) << p.line;
     }
@@ -110,14 +108,12 @@ TEST_F(SimConfig, SettingOneFieldKeepsTheRestOfItsRecord)
     EXPECT_EQ((std::vector<std::string>{"c:d", "dee:pw4"}), sim_enabled_users(dev));
 }
 
-struct Refused {
-    std::string line;    // a bad configuration line
-    const char* reason;  // part of the error it must produce
-};
-
 TEST(SimConfigParse, BadLinesAreRefusedWithAReason)
 {
-    const Refused table[] = {
+    const struct {
+        std::string line;    // a bad configuration line
+        const char* reason;  // part of the error it must produce
+    } table[] = {
         {"model.channels", "expected 'key = value'"},
         {"nosuch.key = 1", "unknown key 'nosuch.key'"},
         {"camera.analog = 1", "unknown key"},
@@ -143,7 +139,7 @@ TEST(SimConfigParse, BadLinesAreRefusedWithAReason)
         {"user.1 = a 123456789 0 1", "password must be 1 to 8"},
         {"user.1 = a b 256 1", "0..255"},
     };
-    for (const Refused& r : table) {
+    for (const auto& r : table) {
         std::vector<SimAssignment> out;
         std::vector<std::string> errors;
         EXPECT_FALSE(sim_parse_config(r.line, "f.conf", out, errors)) << r.line;

@@ -147,32 +147,9 @@ struct Connection {
     }
 };
 
-// Reads `count` characters of the text line at (x, y, scale) of the decoded
-// luminance by sampling the centre of every font dot; '?' where no glyph of
-// "0123456789-: " fits.
-std::string read_text(const std::vector<unsigned char>& lum, int x, int y, int scale, int count)
-{
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        unsigned char rows[kGlyphHeight] = {};
-        for (int r = 0; r < kGlyphHeight; ++r)
-            for (int c = 0; c < kGlyphWidth; ++c) {
-                const int px = x + i * kGlyphAdvance * scale + c * scale + scale / 2;
-                const int py = y + r * scale + scale / 2;
-                if (lum[py * kPictureWidth + px] > 128)
-                    rows[r] |= static_cast<unsigned char>(1u << (kGlyphWidth - 1 - c));
-            }
-        char found = '?';
-        for (char c : std::string("0123456789-: "))
-            if (std::memcmp(rows, sim_glyph(c), kGlyphHeight) == 0)
-                found = c;
-        text += found;
-    }
-    return text;
-}
-
-// A picture's camera number and clock, as drawn; "size" when it is no
-// picture of the stated size.
+// A picture's camera number and clock as drawn, read by sampling the centre
+// of every font dot ('?' where no glyph of "0123456789-: " fits); "size"
+// when it is no picture of the stated size.
 std::string shown(const std::string& jpeg)
 {
     std::vector<unsigned char> lum(kPictureWidth * kPictureHeight);
@@ -183,11 +160,25 @@ std::string shown(const std::string& jpeg)
                     w == kPictureWidth && ht == kPictureHeight &&
                     tjDecompress2(h, src, jpeg.size(), lum.data(), w, 0, ht, TJPF_GRAY, 0) == 0;
     tjDestroy(h);
-    if (!ok)
-        return "size";
-    return read_text(lum, kCamTextX + 4 * kGlyphAdvance * kCamTextScale, kCamTextY, kCamTextScale,
-                     2) +
-           " " + read_text(lum, kClockTextX, kClockTextY, kClockTextScale, 19);
+    const int lines[2][4] = {
+        {kCamTextX + 4 * kGlyphAdvance * kCamTextScale, kCamTextY, kCamTextScale, 2},
+        {kClockTextX, kClockTextY, kClockTextScale, 19}};  // x, y, scale, count
+    std::string text = ok ? "" : "size";
+    for (const auto& [x, y, scale, count] : lines)
+        for (int i = 0; ok && i <= count; ++i) {
+            unsigned char rows[kGlyphHeight] = {};
+            for (int r = 0; i < count && r < kGlyphHeight; ++r)
+                for (int c = 0; c < kGlyphWidth; ++c) {
+                    const int px = x + i * kGlyphAdvance * scale + c * scale + scale / 2;
+                    rows[r] |= (lum[(y + r * scale + scale / 2) * kPictureWidth + px] > 128)
+                               << (kGlyphWidth - 1 - c);
+                }
+            char found = i == count ? ' ' : '?';
+            for (char c : std::string("0123456789-: "))
+                found = i < count && std::memcmp(rows, sim_glyph(c), kGlyphHeight) == 0 ? c : found;
+            text += found;
+        }
+    return text;
 }
 
 class StreamTest : public ::testing::Test {
@@ -266,10 +257,7 @@ TEST_F(StreamTest, StreamLimitClockRequestAndStop)
     std::string err;
     ASSERT_TRUE(sim_device_attach(dev, err)) << err;
     struct tm want {};
-    want.tm_year = 2030 - 1900;
-    want.tm_mday = 2;
-    want.tm_hour = 3;
-    want.tm_min = 4;
+    strptime("2030-01-02 03:04:00", "%Y-%m-%d %H:%M:%S", &want);
     want.tm_isdst = -1;
     ASSERT_EQ(0,
               set_system_time(dev.cfg, dev.semid, dev.msgid, static_cast<uint32_t>(mktime(&want))));

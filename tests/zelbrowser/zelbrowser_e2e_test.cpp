@@ -64,7 +64,7 @@ Outcome runCgi(const Request& r)
 }
 
 // The trace the request layer leaves for a GET, or for a POST of `length`.
-std::string trace(const std::string& length = "", const char* result = "succeeded")
+std::string traced(const std::string& length = "", const char* result = "succeeded")
 {
     if (length.empty())
         return "cgiContentLength: 0\nGET\n\nGetFormInput succeeded\n";
@@ -121,12 +121,9 @@ std::string live(int frontpanel, int covert)
                 ";\n\t\ttop.m_CameraCount=16;\n\t\ttop.m_ModelName=9;\n\t\ttop.m_pType=4;\n\t\t"
                 "top.logType(9);\n" +
                 kDtFormat;
+            const std::string hidden = "00100000000000040100";  // kConfig's covert values
             for (int i = 0; i < 20; ++i)
-                s += "\t\tg_covert_list[" + std::to_string(i) + "]=" +
-                     (covert              ? "0"
-                      : i == 2 || i == 17 ? "1"
-                      : i == 15           ? "4"
-                                          : "0") +
+                s += "\t\tg_covert_list[" + std::to_string(i) + "]=" + (covert ? '0' : hidden[i]) +
                      ";\n";
             return s;
         });
@@ -151,8 +148,8 @@ std::string playback(const std::vector<int>& when)
         });
 }
 
-// One row per request: the device's two access settings, the request, and
-// the whole response, standard error, exit status and trace expected.
+// One row per request: the request, and the whole response, standard
+// error, exit status and trace expected, under the access settings given.
 TEST(WithSimulator, Requests)
 {
     const std::string path = "/tmp/zel-e2e.conf." + std::to_string(getpid());
@@ -162,71 +159,37 @@ TEST(WithSimulator, Requests)
     std::remove(path.c_str());
     const std::string H = kHeader, bad = H + "Invalid argument.";
     const struct {
-        const char *front, *covert;
         Request request;
-        std::string out, err;
-        int status;
-        std::string trace;
+        std::string out, err = "";
+        int status = 0;
+        std::string trace = traced();
+        const char *front = "3", *covert = "2";  // the device's two access settings
     } cases[] = {
-        {"3", "2", {"admin"}, H + live(1, 1), "", 0, trace()},
-        {"3", "2", {"manager", "GET", "id="}, H + live(0, 1), "", 0, trace()},
-        {"3", "2", {"operator"}, H + live(0, 0), "", 0, trace()},
-        {"0", "1", {"guest"}, H + live(1, 0), "", 0, trace()},
-        {"4", "4", {"admin"}, H + live(0, 0), "", 0, trace()},
-        {"3",
-         "2",
-         {"operator", "GET", "id=2A4C0300000"},
-         H + playback({2, 2021, 2, 12, 0, 0, 0}),
-         "",
-         0,
-         trace()},
-        {"3",
-         "2",
-         {"operator", "GET", "id=2a4c2086399"},
-         H + playback({19, 2021, 2, 12, 23, 59, 59}),
-         "",
-         0,
-         trace()},
-        {"3",
-         "2",
-         {"operator", "GET", "x=1&id=FFFF0100061999"},
-         H + playback({0, 2127, 15, 31, 0, 1, 1}),
-         "",
-         0,
-         trace()},
-        {"3",
-         "2",
-         {"operator", "POST", "", "id=0021010000%31"},
+        {{"admin"}, H + live(1, 1)},
+        {{"manager", "GET", "id="}, H + live(0, 1)},
+        {{"operator"}, H + live(0, 0)},
+        {{"guest"}, H + live(1, 0), "", 0, traced(), "0", "1"},
+        {{"admin"}, H + live(0, 0), "", 0, traced(), "4", "4"},
+        {{"operator", "GET", "id=2A4C0300000"}, H + playback({2, 2021, 2, 12, 0, 0, 0})},
+        {{"operator", "GET", "id=2a4c2086399"}, H + playback({19, 2021, 2, 12, 23, 59, 59})},
+        {{"operator", "GET", "x=1&id=FFFF0100061999"}, H + playback({0, 2127, 15, 31, 0, 1, 1})},
+        {{"operator", "POST", "", "id=0021010000%31"},
          H + playback({0, 2000, 1, 1, 0, 0, 1}),
          "",
          0,
-         trace("16")},
-        {"3", "2", {"operator", "GET", "id=2A4C0386400"}, bad, "", 0, trace()},
-        {"3", "2", {"operator", "GET", "id=2A4C2100000"}, bad, "", 0, trace()},
-        {"3", "2", {"nobody"}, H, "", 255, trace()},
-        {"3", "2", {"former"}, H, "", 255, trace()},
-        {"3", "2", {nullptr}, H, "", 255, trace()},
-        {"3",
-         "2",
-         {"admin", "GET", "", "", nullptr, "/"},
-         H,
-         "ZelBrowser.htm file not found !\n",
-         0,
-         trace()},
-        {"3",
-         "2",
-         {"admin", "POST", "", "id=2A4C0300000", nullptr, "/"},
+         traced("16")},
+        {{"operator", "GET", "id=2A4C0386400"}, bad},
+        {{"operator", "GET", "id=2A4C2100000"}, bad},
+        {{"nobody"}, H, "", 255},
+        {{"former"}, H, "", 255},
+        {{nullptr}, H, "", 255},
+        {{"admin", "GET", "", "", nullptr, "/"}, H, "ZelBrowser.htm file not found !\n"},
+        {{"admin", "POST", "", "id=2A4C0300000", nullptr, "/"},
          H,
          "Playback.htm file not found !\n",
          0,
-         trace("14")},
-        {"3",
-         "2",
-         {"admin", "POST", "", "id=2A4C0300000", "20"},
-         "",
-         "",
-         255,
-         trace("20", "failed")},
+         traced("14")},
+        {{"admin", "POST", "", "id=2A4C0300000", "20"}, "", "", 255, traced("20", "failed")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
