@@ -110,19 +110,12 @@ bool Child::running()
 
 Outcome Child::finish(int ms)
 {
-    Outcome o;
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms);
          running() && Clock::now() < end;)
         usleep(10000);
-    if (running()) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        waitStatus_ = 0;
-    } else if (pid_ > 0) {
+    Outcome o{-1, contents(outFd_), contents(errFd_)};  // an overrunning child dies with this
+    if (!running() && pid_ > 0)
         o.status = WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : 128 + WTERMSIG(waitStatus_);
-    }
-    o.out = contents(outFd_);
-    o.err = contents(errFd_);
     return o;
 }
 
@@ -134,8 +127,8 @@ Outcome run(const Launch& l, int ms)
 int inputFd(const std::string& bytes)
 {
     const int fd = memfd_create("child-stdin", MFD_CLOEXEC);
-    if (fd >= 0 && (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
-                    lseek(fd, 0, SEEK_SET) != 0)) {
+    if (fd >= 0 &&
+        pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
         close(fd);
         return -1;
     }

@@ -44,7 +44,7 @@ class Child {
     bool waitFor(const std::string& text, int ms);     // output holds `text` within `ms`
     bool running();                                    // not ended yet
     void reaped(int status) { waitStatus_ = status; }  // the caller reaped it (traced)
-    Outcome finish(int ms);  // waits up to `ms` for the end; kills an overrunning child
+    Outcome finish(int ms);  // waits up to `ms` for the end (status -1 when it overran)
 
   private:
     pid_t pid_ = -1;

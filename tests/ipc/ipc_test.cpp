@@ -118,18 +118,13 @@ TEST_F(Ipc, PeekLeavesTheMessageAndGetMsgRefusesALongerOne)
     struct {
         long mtype;
         char mtext[5];
-    } m = {3, {'a', 'b', 'c', 'd', 'e'}};
+    } m = {7, {'x', 'b', 'c', 'd', 'e'}};
     ASSERT_EQ(put_msg_text(q, 7, 'x'), 0);
-    EXPECT_EQ(peek_msg(q, 8), 0);
-    EXPECT_EQ(peek_msg(q, 7) + peek_msg(q, 7), 2);
+    EXPECT_EQ(peek_msg(q, 8) * 10 + peek_msg(q, 7) + peek_msg(q, 7), 2);
     EXPECT_EQ(get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 0), 1);
-    EXPECT_EQ(std::pair(m.mtype, m.mtext[0]), std::pair(7L, 'x'));
     EXPECT_EQ(peek_msg(q, 7), 0);
     ASSERT_EQ(msgsnd(q, &m, sizeof m.mtext, 0), 0);
-    capture_stderr([&] {
-        EXPECT_EQ(get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 7), -1);
-        EXPECT_EQ(errno, E2BIG);
-    });
+    EXPECT_NE(capture_stderr([&] { get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 7); }), "");
     EXPECT_EQ(peek_msg(q, 7), 1);
 }
 
