@@ -1,11 +1,14 @@
-// capture_test.cpp - the capture file: exact bytes, round trip with uploaded
-// contents, the multipart-part rule, and the result of every way a capture
-// can be cut, mislabelled or fail to be written.
+// capture_test.cpp - uploaded files: their accessors, the capture file's
+// exact bytes, what the dump tool prints of it, a restore, the result of
+// every way a capture can be cut, mislabelled or fail to be written.
+#include "cgi_request_internal.h"
 #include "child_process.h"
-#include "test_support.h"
+
+#include <gtest/gtest.h>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -23,29 +26,39 @@ std::string str(const std::string& s)
     return be32(static_cast<uint32_t>(s.size())) + s;
 }
 
-void writeBytes(const char* path, const std::string& bytes)
+// The capture prefix: the request variables as set and a content length.
+std::string header(int contentLength)
 {
-    std::ofstream(path, std::ios::binary) << bytes;
+    std::string s = str("ENVC2.0");
+    for (const cgiRequestVariable& v : cgiRequestVariables)
+        s += str(*v.var);
+    return s + be32(static_cast<uint32_t>(contentLength));
+}
+
+// Appends an entry; with contents it owns a temporary file holding them.
+void addEntry(const char* attr, const char* value, int valueLength, const char* fileName,
+              const char* contentType, const std::string* contents)
+{
+    char tfile[1024] = "";
+    if (contents) {
+        ASSERT_EQ(cgiParseSuccess, getTempFileName(tfile));
+        std::ofstream(tfile, std::ios::binary) << *contents;
+    }
+    cgiAppendEntry(cgiNewEntry(attr, value, valueLength, fileName, contentType, tfile));
+}
+
+// Entries "a" (text), "f" (file "hello") and "m" (a multipart file part whose
+// body went to the hook: an empty temporary file).
+const std::string kHello = "hello", kEmpty;
+void addThree()
+{
+    addEntry("a", "1", 1, "", "", nullptr);
+    addEntry("f", "", 5, "c:\\x.png", "image/png", &kHello);
+    addEntry("m", "", 3000, "up.bin", "", &kEmpty);
 }
 
 // Request variables "v0".."v19" (their storage outlives the test).
 std::string g_values[kCgiRequestVariableCount];
-void setVariables()
-{
-    for (int i = 0; i < kCgiRequestVariableCount; i++) {
-        g_values[i] = "v" + std::to_string(i);
-        *cgiRequestVariables[i].var = &g_values[i][0];
-    }
-}
-
-// The capture prefix for setVariables() and a content length.
-std::string header(int contentLength)
-{
-    std::string s = str("ENVC2.0");
-    for (int i = 0; i < kCgiRequestVariableCount; i++)
-        s += str("v" + std::to_string(i));
-    return s + be32(static_cast<uint32_t>(contentLength));
-}
 
 class Capture : public ::testing::Test {
   protected:
@@ -53,76 +66,101 @@ class Capture : public ::testing::Test {
     {
         if (!getenv("ZEL_IN_NS"))
             GTEST_SKIP() << "needs the namespace runner";
-        resetRequest();
-        setVariables();
+        cgiFreeResources();
+        cgiSetupConstants();
+        for (int i = 0; i < kCgiRequestVariableCount; i++)
+            *cgiRequestVariables[i].var = &(g_values[i] = "v" + std::to_string(i))[0];
+        before_ = testproc::tmpFiles().size();
     }
-    void TearDown() override { resetRequest(); }
+    void TearDown() override
+    {
+        cgiFreeResources();
+        EXPECT_TRUE(IsSkipped() || before_ == testproc::tmpFiles().size());
+    }
+    size_t before_ = 0;
 };
 
-TEST_F(Capture, ExactBytes)
+// Each accessor on each entry ("#": the output untouched), then the reads.
+TEST_F(Capture, UploadAccessors)
 {
-    cgiContentLength = 300;
-    const std::string hello = "hello", empty;
-    addEntry("a", "1", 1, "", "", nullptr);
-    addEntry("f", "", 5, "x.txt", "text/plain", &hello);
-    addEntry("m", "", 3000, "up.bin", "", &empty);  // multipart part: held 0 bytes, recorded as 0
-    ASSERT_EQ(cgiEnvironmentSuccess, cgiWriteEnvironment(kCapture));
-    EXPECT_EQ(header(300) + str("a") + str("1") + str("") + str("") + be32(1) + be32(0) + str("f") +
-                  str("") + str("x.txt") + str("text/plain") + be32(5) + be32(1) + "hello" +
-                  str("m") + str("") + str("up.bin") + str("") + be32(0) + be32(1),
-              testproc::readFile(kCapture));
-    EXPECT_EQ(std::string("\0\0\0\7ENVC2.0", 11), testproc::readFile(kCapture).substr(0, 11));
-    resetRequest();
-    setVariables();
-    cgiContentLength = -2;
-    ASSERT_EQ(cgiEnvironmentSuccess, cgiWriteEnvironment(kCapture));
-    EXPECT_EQ(header(-2), testproc::readFile(kCapture));
-}
+    addThree();
+    std::string got;
+    for (const char* name : {"f", "m", "a", "z"}) {
+        for (int space : {64, 4, 0}) {
+            char file[64] = "#", type[64] = "#";
+            int size = -1, f = cgiFormFileName(name, file, space),
+                t = cgiFormFileContentType(name, type, space), z = cgiFormFileSize(name, &size);
+            got += std::to_string(f) + file + "," + std::to_string(t) + type + "," +
+                   std::to_string(z) + ":" + std::to_string(size) + " ";
+        }
+    }
+    EXPECT_EQ(
+        "0c:\\x.png,0image/png,0:5 1c:\\,1ima,0:5 1#,1#,0:5 0up.bin,9,0:3000 1up.,9,0:3000 1#,9#,"
+        "0:3000 8,9,10:0 8,9,10:0 8#,9#,10:0 4,4,4:0 4,4,4:0 4#,4#,4:0 ",
+        got);
 
-TEST_F(Capture, RoundTrip)
-{
-    std::string big(3000, '\0');
-    for (size_t i = 0; i < big.size(); i++)
-        big[i] = static_cast<char>(i * 7);
-    const std::string small = "second";
-    addEntry("f", "", 3000, "a.bin", "application/x", &big);
-    addEntry("u", "line\nx", 6, "", "", nullptr);
-    addEntry("f", "", 6, "b.txt", "", &small);
-    cgiContentLength = 77;
-    ASSERT_EQ(cgiEnvironmentSuccess, cgiWriteEnvironment(kCapture));
-    resetRequest();
-    ASSERT_EQ(cgiEnvironmentSuccess, cgiReadEnvironment(kCapture));
-    for (int i = 0; i < kCgiRequestVariableCount; i++)
-        EXPECT_STREQ(("v" + std::to_string(i)).c_str(), *cgiRequestVariables[i].var);
-    EXPECT_EQ(77, cgiContentLength);
-    EXPECT_EQ(1, cgiRestored);
-
-    cgiFormEntry* first = cgiFormEntryFindFirst("f");
-    ASSERT_NE(nullptr, first);
-    EXPECT_STREQ("a.bin", first->fileName);
     cgiFilePtr h = nullptr;
     ASSERT_EQ(cgiFormSuccess, cgiFormFileOpen("f", &h));
-    std::string back;
-    char buf[1024];
-    for (int got = 0; cgiFormFileRead(h, buf, sizeof buf, &got) == cgiFormSuccess;)
-        back.append(buf, got);
-    cgiFormFileClose(h);
-    EXPECT_EQ(big, back);
-    cgiFormEntry* second = cgiFormEntryFindNext();
-    ASSERT_NE(nullptr, second);
-    EXPECT_EQ(small, testproc::readFile(second->tfileName));
-    struct stat st = {};
-    ASSERT_EQ(0, stat(second->tfileName, &st));
-    EXPECT_EQ(0600u, st.st_mode & 0777u) << "an upload is readable by the program's user alone";
-    char text[16];
-    EXPECT_EQ(cgiFormSuccess, cgiFormString("u", text, sizeof text));
-    EXPECT_STREQ("line\nx", text);
+    std::string pieces;
+    char buf[2];
+    int n = -1;
+    while (cgiFormFileRead(h, buf, sizeof buf, &n) == cgiFormSuccess)
+        pieces += std::string(buf, n) + "|";
+    EXPECT_EQ("he|ll|o|", pieces);
+    EXPECT_EQ(1, n);  // untouched by the final EOF
+    EXPECT_EQ(cgiFormSuccess, cgiFormFileClose(h));
+    h = reinterpret_cast<cgiFilePtr>(&h);
+    EXPECT_EQ(cgiFormNotAFile, cgiFormFileOpen("a", &h));
+    EXPECT_EQ(nullptr, h);
+    unlink(cgiFormEntryFirst->next->tfileName);
+    h = reinterpret_cast<cgiFilePtr>(&h);
+    EXPECT_EQ(cgiFormIO, cgiFormFileOpen("f", &h));
+    EXPECT_EQ(reinterpret_cast<cgiFilePtr>(&h), h);
+    EXPECT_EQ(cgiFormOpenFailed, cgiFormFileRead(nullptr, buf, 1, &n));
+    EXPECT_EQ(cgiFormOpenFailed, cgiFormFileClose(nullptr));
+}
 
-    // The end of the request releases restored texts and files.
-    std::string tfile = first->tfileName;
+// The exact bytes (a multipart part records the 0 bytes it held), what the
+// dump tool prints of them, and the request restored from them.
+TEST_F(Capture, ExactBytesDumpAndRestore)
+{
+    char ua[] = "ag\"ent\x01";
+    cgiUserAgent = ua;
+    cgiContentLength = -2;
+    addThree();
+    ASSERT_EQ(cgiEnvironmentSuccess, cgiWriteEnvironment(kCapture));
+    EXPECT_EQ(header(-2) + str("a") + str("1") + str("") + str("") + be32(1) + be32(0) + str("f") +
+                  str("") + str("c:\\x.png") + str("image/png") + be32(5) + be32(1) + "hello" +
+                  str("m") + str("") + str("up.bin") + str("") + be32(0) + be32(1),
+              testproc::readFile(kCapture));
+    const testproc::Outcome o = testproc::run({{ENVCDUMP, kCapture}});
+    EXPECT_EQ(0, o.status);
+    for (const char* l : {"HTTP_USER_AGENT: \"ag\\\"ent\\x01\"\n", "CONTENT_LENGTH: -2\n",
+                          "[1] name \"a\" value \"1\" valueLength 1 no contents\n",
+                          "[2] name \"f\" value \"\" valueLength 5 file \"c:\\\\x.png\" type "
+                          "\"image/png\" contents 5 bytes\n",
+                          "entries: 3\n"})
+        EXPECT_NE(std::string::npos, o.out.find(l)) << l << " in\n" << o.out;
+
     cgiFreeResources();
-    EXPECT_NE(0, access(tfile.c_str(), F_OK));
-    EXPECT_STREQ("", cgiRemoteUser);
+    ASSERT_EQ(cgiEnvironmentSuccess, cgiReadEnvironment(kCapture));
+    EXPECT_STREQ("ag\"ent\x01", cgiUserAgent);
+    EXPECT_STREQ("v0", cgiServerSoftware);
+    EXPECT_EQ(-2, cgiContentLength);
+    EXPECT_EQ(1, cgiRestored);
+    std::string entries;
+    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
+        entries += std::string(e->attr) + "|" + e->value + "|" + e->fileName + "|" +
+                   e->contentType + "|" + std::to_string(e->valueLength) + "|" +
+                   (e->tfileName[0] ? testproc::readFile(e->tfileName) : "-") + "\n";
+    EXPECT_EQ("a|1|||1|-\nf||c:\\x.png|image/png|5|hello\nm||up.bin||0|\n", entries);
+    struct stat st = {};
+    ASSERT_EQ(0, stat(cgiFormEntryFirst->next->tfileName, &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777u) << "an upload is readable by the program's user alone";
+    // The end of the request releases restored texts and files (TearDown
+    // checks the files).
+    cgiFreeResources();
+    EXPECT_STREQ("", cgiUserAgent);
     EXPECT_EQ(0, cgiRestored);
 }
 
@@ -137,8 +175,6 @@ TEST_F(Capture, EveryCutPoint)
     const size_t attr1 = env + 5, end1 = attr1 + 5 + 4 * 4;
     const size_t attr2 = end1 + 5, fields2 = attr2 + 4 + 5 + 5 + 8, end2 = fields2 + 3;
     ASSERT_EQ(end2, full.size());
-    cgiFreeResources();
-    const size_t before = testproc::tmpFiles().size();
     for (size_t cut = 0; cut <= full.size(); cut++) {
         cgiEnvironmentResultType expected;
         size_t entries = 0;
@@ -150,43 +186,30 @@ TEST_F(Capture, EveryCutPoint)
             expected = cgiEnvironmentMemory;  // an entry cut after its name
         else
             expected = cgiEnvironmentIO;  // contents short
-        writeBytes(kCapture, full.substr(0, cut));
+        std::ofstream(kCapture, std::ios::binary) << full.substr(0, cut);
         ASSERT_EQ(expected, cgiReadEnvironment(kCapture)) << "cut " << cut << " of " << full.size();
         size_t n = 0;
         for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
             n++;
         EXPECT_EQ(entries, n) << cut;
         cgiFreeResources();
-        EXPECT_EQ(before, testproc::tmpFiles().size()) << cut;
     }
 }
 
-TEST_F(Capture, WrongVersionAndOtherFailures)
+TEST_F(Capture, FailedReadsAndWrites)
 {
-    addEntry("keep", "1", 1, "", "", nullptr);
-    const char* versions[] = {"ENVC2.1", "ENVC2.0 "};
-    for (const char* v : versions) {
-        writeBytes(kCapture, str(v) + header(0).substr(11));
-        EXPECT_EQ(cgiEnvironmentWrongVersion, cgiReadEnvironment(kCapture)) << v;
-        EXPECT_EQ(nullptr, cgiFormEntryFirst) << v;
+    const std::string env = header(0);
+    for (const char* version : {"ENVC2.1", "ENVC2.0 "}) {
+        addEntry("keep", "1", 1, "", "", nullptr);
+        std::ofstream(kCapture, std::ios::binary) << str(version) + env.substr(11);
+        EXPECT_EQ(cgiEnvironmentWrongVersion, cgiReadEnvironment(kCapture)) << version;
+        EXPECT_EQ(nullptr, cgiFormEntryFirst) << version;
+        const testproc::Outcome o = testproc::run({{ENVCDUMP, kCapture}});
+        EXPECT_EQ(1, o.status);
+        EXPECT_EQ("", o.out);
     }
     EXPECT_EQ(cgiEnvironmentIO, cgiReadEnvironment("/var/www/no/such/file"));
-    writeBytes(kCapture, be32(0xFFFFFFF0u) + "ENVC2.0");  // negative length
-    EXPECT_EQ(cgiEnvironmentIO, cgiReadEnvironment(kCapture));
-    writeBytes(kCapture, be32(0x7FFFFFFFu) + "ENVC2.0");  // absurd length, few bytes
-    EXPECT_EQ(cgiEnvironmentIO, cgiReadEnvironment(kCapture));
-
-    // A failed restore keeps the variables it had read.
-    writeBytes(kCapture, header(0).substr(0, header(0).size() - 10));
-    for (int i = 0; i < kCgiRequestVariableCount; i++)
-        *cgiRequestVariables[i].var = cgiEmptyString;
-    EXPECT_EQ(cgiEnvironmentIO, cgiReadEnvironment(kCapture));
-    EXPECT_STREQ("v0", cgiServerSoftware);
-    EXPECT_STREQ("", cgiCookie);
-}
-
-TEST_F(Capture, WriteFailuresDeleteThePartialFile)
-{
+    // A failed write deletes the partial file.
     EXPECT_EQ(cgiEnvironmentIO, cgiWriteEnvironment("/var/www/no/such/dir/x"));
     ASSERT_EQ(0, system("mkdir -p /var/www/tiny && mount -t tmpfs -o size=8k tiny /var/www/tiny"));
     const std::string big(64 * 1024, 'b');

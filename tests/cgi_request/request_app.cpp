@@ -1,24 +1,21 @@
-// request_app.cpp - a CGI application for the process tests: its hooks record
-// what the request layer hands them and cgiMain prints it all as text.
+// request_app.cpp - a CGI application for the process tests: cgiMain prints
+// the request, each upload hook call (length, end flag, cgiFormFileLength)
+// and each entry (T: its temporary file exists, -: it has none).
 // Environment knobs: APP_INIT (cgiOnInit result), APP_REFUSE (1-based hook
-// call that returns -1), APP_STATUS (cgiMain result).
+// call that returns -1), APP_STATUS (cgiMain result), APP_NOFILE (set: no
+// file descriptor can be opened after cgiOnInit).
 #include "cgi_request_internal.h"
 
-#include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kMaxLogged = 64;  // hook calls listed one per line; the rest are counted
-
-struct Chunk {
-    int len, end, fileLength;
-};
-Chunk g_chunks[kMaxLogged];
+std::string g_chunks;  // a line per hook call
 int g_calls;
-long long g_bytes;
-uint32_t g_hash = 2166136261u;  // FNV-1a of every byte delivered
+rlimit g_saved;  // the descriptor limit before APP_NOFILE lowered it
 
 int envInt(const char* name, int fallback)
 {
@@ -30,33 +27,36 @@ int envInt(const char* name, int fallback)
 
 int cgiOnInit(void)
 {
+    if (getenv("APP_NOFILE")) {
+        getrlimit(RLIMIT_NOFILE, &g_saved);
+        rlimit l = g_saved;
+        l.rlim_cur = static_cast<rlim_t>(dup(0));  // the lowest free descriptor
+        close(static_cast<int>(l.rlim_cur));
+        setrlimit(RLIMIT_NOFILE, &l);
+        atexit(
+            [] { setrlimit(RLIMIT_NOFILE, &g_saved); });  // the sanitizers' exit checks open files
+    }
     return envInt("APP_INIT", 1);
 }
 
-int cgiOnRecvFormFile(char* pbuffer, int len, int end)
+int cgiOnRecvFormFile(char*, int len, int end)
 {
-    if (g_calls < kMaxLogged)
-        g_chunks[g_calls] = {len, end, cgiFormFileLength};
-    g_calls++;
-    g_bytes += len;
-    for (int i = 0; i < len; i++)
-        g_hash = (g_hash ^ static_cast<unsigned char>(pbuffer[i])) * 16777619u;
-    return g_calls == envInt("APP_REFUSE", 0) ? -1 : 0;
+    g_chunks += "chunk " + std::to_string(len) + " " + std::to_string(end) + " " +
+                std::to_string(cgiFormFileLength) + "\n";
+    return ++g_calls == envInt("APP_REFUSE", 0) ? -1 : 0;
 }
 
 int cgiMain(void)
 {
     cgiHeaderContentType("text/plain");
-    fprintf(cgiOut, "method=%s type=%s boundary=%s length=%d user=%s\n", cgiRequestMethod,
-            cgiContentType, cgiMultipartBoundary, cgiContentLength, cgiRemoteUser);
-    fprintf(cgiOut, "calls=%d bytes=%lld fnv=%08x\n", g_calls, g_bytes, g_hash);
-    for (int i = 0; i < g_calls && i < kMaxLogged; i++)
-        fprintf(cgiOut, "chunk %d %d %d\n", g_chunks[i].len, g_chunks[i].end,
-                g_chunks[i].fileLength);
-    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next) {
-        bool exists = e->tfileName[0] && access(e->tfileName, F_OK) == 0;
-        fprintf(cgiOut, "entry [%s] [%s] %d [%s] [%s] tfile=%d %s\n", e->attr, e->value,
-                e->valueLength, e->fileName, e->contentType, exists, e->tfileName);
-    }
+    fprintf(cgiOut, "method=%s type=%s boundary=%s length=%d user=%s\ncalls=%d\n%s",
+            cgiRequestMethod, cgiContentType, cgiMultipartBoundary, cgiContentLength, cgiRemoteUser,
+            g_calls, g_chunks.c_str());
+    for (cgiFormEntry* e = cgiFormEntryFirst; e; e = e->next)
+        fprintf(cgiOut, "entry [%s] [%s] %d [%s] [%s] %s\n", e->attr, e->value, e->valueLength,
+                e->fileName, e->contentType,
+                !e->tfileName[0]                  ? "-"
+                : access(e->tfileName, F_OK) == 0 ? "T"
+                                                  : "gone");
     return envInt("APP_STATUS", 0);
 }
