@@ -1,7 +1,8 @@
 // sim_config_test.cpp - the simulator in-process: its key grammar (every key
 // lands at the right segment offset, bad lines are refused with a reason and
 // their line number, the built-in configuration holds what the demo relies
-// on) and its session services' timed frees and answers.
+// on). Its session services are tested on the modelled device in
+// tests/sessions.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,7 +15,6 @@
 #include "config_new.h"
 #include "sim_config.h"
 #include "sim_device.h"
-#include "sim_session_common.h"
 #include "sim_sessions.h"
 
 namespace {
@@ -180,58 +180,6 @@ TEST_F(SimConfig, BuiltInConfigurationOffersEveryKindOfUser)
     EXPECT_GE(disabled, 1);
     EXPECT_GE(covert_cameras, 2);
     EXPECT_NE(0, *at(8821)) << "security.covert 0 would show every camera to everybody";
-}
-
-// On tables in private memory (no lock, no queue): stale slots and claims
-// are freed after the idle limit, timed from their stamp or, unstamped, from
-// the first round that saw them; a cancel frees its search slot; a claim
-// cancelled before it was seen is refused; no zoom goes past the deepest level.
-TEST(SimSessions, StaleSlotsAndClaimsAreFreedAndRequestsAnswered)
-{
-    std::vector<unsigned char> cfg(kSimSegmentSize), sch(SCH_TABLE_SIZE), da(DA_TABLE_SIZE);
-    SimSessionState st;
-    st.sch = sch.data();
-    st.da = da.data();
-    st.log = nullptr;
-    SimDevice mem{cfg.data(), -1, -1};
-    auto* search = reinterpret_cast<sch_shm*>(st.sch);
-    auto* map = reinterpret_cast<da_shm*>(st.da);
-    auto* ul = reinterpret_cast<data_ul_stat*>(cfg.data() + CFG_UL_STAT_OFFSET);
-    const uint32_t now = sim_wall_seconds();
-
-    const uint32_t stamps[] = {now - 100, 0, now};  // stale, unstamped, fresh
-    for (int i = 0; i < 3; ++i) {
-        search[i].web_user = map[i].conn_id = 10 + i;
-        search[i].sch_access_ts = map[i].access_ts = stamps[i];
-    }
-    ul->status = UL_STATUS_CLAIMED;  // never announced
-    ul->access_ts = now - 100;
-    st.upload_event = now;
-    sim_sessions_timed(st, mem, now);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(i != 0, search[i].web_user != 0) << i;
-        EXPECT_EQ(i != 0, map[i].conn_id != 0) << i;
-    }
-    EXPECT_EQ(UL_STATUS_FREE, ul->status);
-    ul->status = UL_STATUS_ACCEPTED;  // and left without a message since
-    sim_sessions_timed(st, mem, now + st.idle_limit + 1);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(0u, search[i].web_user + map[i].conn_id) << i;
-    EXPECT_EQ(UL_STATUS_FREE, ul->status);
-
-    search[4].web_user = 7;
-    EXPECT_TRUE(sim_sessions_dispatch(st, mem, SCH_MSG_CANCEL, 4));
-    EXPECT_EQ(0u, search[4].web_user);
-    *ul = data_ul_stat{};
-    ul->status = UL_STATUS_CLAIMED;
-    ul->cancel = 1;
-    EXPECT_TRUE(sim_sessions_dispatch(st, mem, FUP_MSG, 0));
-    EXPECT_EQ(UL_STATUS_REFUSED, ul->status);
-    map[5].conn_id = 1;
-    for (long type : {770, 770 + 9}) {  // the whole disk, then nine levels down
-        EXPECT_TRUE(sim_sessions_dispatch(st, mem, type, 5));
-        EXPECT_EQ(type == 770 ? 0 : 3, map[5].da_map.level);
-    }
 }
 
 }  // namespace
