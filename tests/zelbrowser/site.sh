@@ -1,13 +1,10 @@
 # site.sh - sourced by the viewer's HTTP test, the fault test and the request
-# benchmark: the simulator and a web server (lighttpd or BusyBox httpd, basic
-# auth, scripts/webserver.sh) serving the viewer on 127.0.0.1:$site_port in
-# private network, IPC and /var/www namespaces (fixed port and key clash with
-# nothing). site_enter "$0" "$@" re-runs the caller inside them (at once when
-# there); site_start BUILD_DIR [lighttpd|busybox] starts both, sets site_run
-# (private folder, pages in htdocs/) and site_url, and stops all on exit;
-# check NAME RESULT prints ok/FAIL for an exit status (FAIL sets site_fail);
-# site_end fails on a sanitizer report, prints the programs' standard error
-# after a failure, and exits with the result.
+# benchmark. site_enter "$0" "$@" re-runs the caller in private network, IPC
+# and /var/www namespaces; site_start BUILD_DIR [lighttpd|busybox] starts the
+# simulator and a web server (scripts/webserver.sh, basic auth) serving the
+# viewer at $site_url, pages in $site_run/htdocs, all stopped on exit;
+# check NAME RESULT prints ok/FAIL; site_end exits with the result, failing on
+# a sanitizer report and printing the programs' standard error after a failure.
 site_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 site_port=8080
 
@@ -35,16 +32,12 @@ site_start() {
 }
 
 site_fail=0
-check() {
-  if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1"; site_fail=1; fi
-}
+check() { if [ "$2" = 0 ]; then echo "ok   $1"; else echo "FAIL $1"; site_fail=1; fi; }
 
 site_end() {
   ! grep -qE 'Sanitizer|runtime error:' "$site_run/cgi-stderr.log"
   check "no sanitizer report in the programs' standard error" $?
-  if [ "$site_fail" != 0 ]; then
-    echo "== programs' standard error ($site_run/cgi-stderr.log)"
-    tail -n 40 "$site_run/cgi-stderr.log"
-  fi
+  [ "$site_fail" = 0 ] || { echo "== programs' standard error ($site_run/cgi-stderr.log)"
+    tail -n 40 "$site_run/cgi-stderr.log"; }
   exit $site_fail
 }
