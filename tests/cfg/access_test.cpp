@@ -1,7 +1,6 @@
-// access_test.cpp - the accessors with a real semaphore set: a failed lock
-// does not stop the copy and the result reports the release; an index out of
-// range stops the process. Which bytes every accessor moves, and that it
-// moves them under the lock, is in tests/discipline.
+// access_test.cpp - a failed lock does not stop the copy and the result reports
+// the release; an index out of range stops the process. (Which bytes every
+// accessor moves, under the lock: tests/discipline.)
 #include "cgi_cfg_access.h"
 #include "debug.h"
 #include "shm.h"

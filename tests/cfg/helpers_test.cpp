@@ -4,117 +4,63 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
-// A 12-byte field followed by guard bytes that no helper may touch.
-struct Field {
-    char bytes[12 + 4];
-};
+using std::string;
 
-Field make_field(const std::string& content)
+// A 12-byte field followed by guard bytes that no helper may touch: null
+// padding returns the kept length, space padding 0.
+TEST(Padding, TwelveByteFieldAndGuardUntouched)
 {
-    Field f;
-    std::fill(std::begin(f.bytes), std::end(f.bytes), '#');
-    std::copy(content.begin(), content.end(), f.bytes);
-    return f;
-}
-
-std::string field_bytes(const Field& f)
-{
-    return std::string(f.bytes, 12);
-}
-
-TEST(NullPadding, Table)
-{
-    const std::string nul12(12, '\0');
-    struct Case {
-        std::string in;  // first bytes of the field; the rest is '#'
-        int result;
-        std::string out;  // the 12 bytes afterwards
-    } cases[] = {
-        {"alice       ", 5, std::string("alice") + std::string(7, '\0')},
-        {std::string("alice\0", 6), 5, std::string("alice") + std::string(7, '\0')},
-        {std::string("bob  \0", 6), 3, std::string("bob") + std::string(9, '\0')},
-        {std::string("\0", 1), 0, nul12},
-        {"            ", 0, nul12},
-        {"abcdefghijkl", 12, "abcdefghijkl"},
-        {"abcdefghijk ", 11, std::string("abcdefghijk") + '\0'},
-        {" a b        ", 4, std::string(" a b") + std::string(8, '\0')},
-        {std::string("x\0yz", 4), 1, std::string("x") + std::string(11, '\0')},
-    };
-    for (const Case& c : cases) {
-        Field f = make_field(c.in);
-        EXPECT_EQ(nullPadding(f.bytes, 12), c.result) << c.in;
-        EXPECT_EQ(field_bytes(f), c.out) << c.in;
-        EXPECT_EQ(std::string(f.bytes + 12, 4), "####") << c.in;
+    const std::tuple<bool, string, int, string> cases[] = {
+        // null padding?, in, result, out
+        {true, "alice       ", 5, "alice" + string(7, '\0')},
+        {true, string("alice\0", 6), 5, "alice" + string(7, '\0')},
+        {true, string("bob  \0", 6), 3, "bob" + string(9, '\0')},
+        {true, string("\0", 1), 0, string(12, '\0')},
+        {true, "            ", 0, string(12, '\0')},
+        {true, "abcdefghijkl", 12, "abcdefghijkl"},
+        {true, "abcdefghijk ", 11, "abcdefghijk" + string(1, '\0')},
+        {true, " a b        ", 4, " a b" + string(8, '\0')},
+        {true, string("x\0yz", 4), 1, "x" + string(11, '\0')},
+        {false, string("alice\0", 6), 0, "alice       "},
+        {false, string("\0", 1), 0, "            "},
+        {false, "abcdefghijkl", 0, "abcdefghijkl"},
+        {false, string("abcdefghijk\0", 12), 0, "abcdefghijk "},
+        {false, string("a\0b", 3), 0, "a           "}};
+    for (const auto& [null, in, result, out] : cases) {
+        string f = in + string(16 - in.size(), '#');
+        EXPECT_EQ(null ? nullPadding(&f[0], 12) : spacePadding(&f[0], 12), result) << in;
+        EXPECT_EQ(f, out + "####") << in;
     }
 }
 
-TEST(SpacePadding, Table)
+// Text to value (input kept; of a text longer than the 80-byte work area
+// only the first 79 bytes are looked at), and canonical text back to value.
+TEST(ConvertIp, TextToValueAndBack)
 {
-    struct Case {
-        std::string in;
-        std::string out;
-    } cases[] = {
-        {std::string("alice\0", 6), "alice       "},
-        {std::string("\0", 1), "            "},
-        {"abcdefghijkl", "abcdefghijkl"},
-        {std::string("abcdefghijk\0", 12), "abcdefghijk "},
-        {std::string("a\0b", 3), "a           "},
-    };
-    for (const Case& c : cases) {
-        Field f = make_field(c.in);
-        EXPECT_EQ(spacePadding(f.bytes, 12), 0) << c.in;
-        EXPECT_EQ(field_bytes(f), c.out) << c.in;
-        EXPECT_EQ(std::string(f.bytes + 12, 4), "####") << c.in;
+    const std::pair<string, uint32_t> toValue[] = {{"10.0.0.256", 0x0A000100u},
+                                                   {"1.256.0.0", 0x02000000u},
+                                                   {"a.b.c.d", 0u},
+                                                   {"1.2.3", 0x01020300u},
+                                                   {"", 0u},
+                                                   {"1.2.3.4" + string(200, ' '), 0x01020304u}};
+    for (auto [text, value] : toValue) {
+        const string given = text;
+        EXPECT_EQ(static_cast<uint32_t>(convertIPtoI(&text[0])), value) << given;
+        EXPECT_EQ(text, given) << "input changed";
     }
-}
-
-TEST(ConvertIp, TextToValue)
-{
-    struct Case {
-        const char* text;
-        uint32_t value;
-    } cases[] = {
-        {"192.168.0.1", 0xC0A80001u},     {"0.0.0.0", 0u},
-        {"255.255.255.255", 0xFFFFFFFFu}, {"10.0.0.256", 0x0A000100u},
-        {"1.256.0.0", 0x02000000u},       {"a.b.c.d", 0u},
-        {"1.2.3", 0x01020300u},           {"", 0u},
-    };
-    for (const Case& c : cases) {
-        std::string text = c.text;
-        EXPECT_EQ(static_cast<uint32_t>(convertIPtoI(&text[0])), c.value) << c.text;
-        EXPECT_EQ(text, c.text) << "input changed";
-    }
-}
-
-TEST(ConvertIp, TextLongerThanTheWorkAreaIsCut)
-{
-    // 200 trailing blanks: only the first 79 bytes are looked at (the sanitizer
-    // build checks that nothing beyond the work area is touched).
-    std::string text = "1.2.3.4" + std::string(200, ' ');
-    EXPECT_EQ(static_cast<uint32_t>(convertIPtoI(&text[0])), 0x01020304u);
-}
-
-TEST(ConvertIp, ValueToText)
-{
-    struct Case {
-        uint32_t value;
-        const char* text;
-    } cases[] = {{0xC0A80001u, "192.168.0.1"},
-                 {0u, "0.0.0.0"},
-                 {0xFFFFFFFFu, "255.255.255.255"},
-                 {0x0A000102u, "10.0.1.2"}};
-    for (const Case& c : cases) {
-        char ip[80 + 4];
-        std::fill(std::begin(ip), std::end(ip), '#');
-        convertItoIP(ip, static_cast<int>(c.value));
-        EXPECT_STREQ(ip, c.text);
-        for (std::size_t i = std::string(c.text).size(); i < 80; ++i)
-            ASSERT_EQ(ip[i], '\0') << i;
-        EXPECT_EQ(std::string(ip + 80, 4), "####");
-        EXPECT_EQ(static_cast<uint32_t>(convertIPtoI(ip)), c.value) << c.text;
+    const std::pair<uint32_t, string> toText[] = {{0xC0A80001u, "192.168.0.1"},
+                                                  {0u, "0.0.0.0"},
+                                                  {0xFFFFFFFFu, "255.255.255.255"},
+                                                  {0x0A000102u, "10.0.1.2"}};
+    for (const auto& [value, text] : toText) {
+        string ip(80 + 4, '#');
+        convertItoIP(&ip[0], static_cast<int>(value));
+        EXPECT_EQ(ip, text + string(80 - text.size(), '\0') + "####");
+        EXPECT_EQ(static_cast<uint32_t>(convertIPtoI(&ip[0])), value) << text;
     }
 }
 

@@ -1,5 +1,4 @@
-// child_process.cpp - starting, watching and reaping the tests' child
-// processes, and the simulator among them (see child_process.h).
+// child_process.cpp - the tests' child processes (see child_process.h).
 #include "child_process.h"
 
 #include <dirent.h>
@@ -22,30 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// In the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void execChild(const Launch& l, char* const* argv, char* const* envp, int outW,
-                            int errFd)
-{
-    const int in = l.stdinFd >= 0 ? l.stdinFd : open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(in, 0) < 0 || dup2(outW, 1) < 0 || dup2(errFd, 2) < 0 ||
-        (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0) ||
-        (l.traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0))
-        _exit(126);
-    execve(argv[0], argv, envp ? envp : environ);
-    _exit(127);
-}
-
-std::vector<char*> pointers(std::vector<std::string>& v)
-{
-    std::vector<char*> p;
-    for (std::string& s : v)
-        p.push_back(&s[0]);
-    p.push_back(nullptr);
-    return p;
-}
-
-// Everything in `fd` from its start, read without moving its offset (a
-// child may still be writing through it).
+// Everything in `fd`, read without moving its offset (a child may be writing).
 std::string contents(int fd)
 {
     std::string s;
@@ -70,10 +46,22 @@ Child::Child(const Launch& l)
         if (!env.empty() && getenv("QEMU_LD_PREFIX"))
             env.push_back(std::string("QEMU_LD_PREFIX=") + getenv("QEMU_LD_PREFIX"));
     }
-    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    std::vector<char*> argv, envp;
+    for (auto [from, to] : {std::pair{&args, &argv}, std::pair{&env, &envp}})
+        for (std::string& s : *from)
+            to->push_back(&s[0]);
+    argv.push_back(nullptr), envp.push_back(nullptr);
     pid_ = fork();
-    if (pid_ == 0)
-        execChild(l, argv.data(), env.empty() ? nullptr : envp.data(), outFd_, errFd_);
+    if (pid_ != 0)
+        return;
+    // In the child between fork and exec: only async-signal-safe calls.
+    const int in = l.stdinFd >= 0 ? l.stdinFd : open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(in, 0) < 0 || dup2(outFd_, 1) < 0 || dup2(errFd_, 2) < 0 ||
+        (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0) ||
+        (l.traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0))
+        _exit(126);
+    execve(argv[0], argv.data(), env.empty() ? environ : envp.data());
+    _exit(127);
 }
 
 Child::~Child()
@@ -88,22 +76,18 @@ Child::~Child()
 
 bool Child::waitFor(const std::string& text, int ms)
 {
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (contents(outFd_).find(text) == std::string::npos) {
-        if (Clock::now() > end || !running())
+    for (const auto end = Clock::now() + std::chrono::milliseconds(ms);
+         contents(outFd_).find(text) == std::string::npos; usleep(10000))
+        if (Clock::now() > end || !running())  // the output once more after the end
             return contents(outFd_).find(text) != std::string::npos;
-        usleep(10000);
-    }
     return true;
 }
 
 bool Child::running()
 {
-    if (pid_ <= 0 || waitStatus_ != -1)
-        return false;
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_)
-        return true;
+    if (pid_ <= 0 || waitStatus_ != -1 || waitpid(pid_, &status, WNOHANG) != pid_)
+        return pid_ > 0 && waitStatus_ == -1;
     waitStatus_ = status;
     return false;
 }
@@ -127,12 +111,10 @@ Outcome run(const Launch& l, int ms)
 int inputFd(const std::string& bytes)
 {
     const int fd = memfd_create("child-stdin", MFD_CLOEXEC);
-    if (fd >= 0 &&
-        pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+    if (fd < 0 || pwrite(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()))
+        return fd;
+    close(fd);
+    return -1;
 }
 
 std::set<std::string> tmpFiles()
@@ -162,15 +144,12 @@ std::vector<std::string> cgiEnv(const char* user, const std::string& method,
     std::vector<std::string> env = {"GATEWAY_INTERFACE=CGI/1.1", "SERVER_PROTOCOL=HTTP/1.1",
                                     "SCRIPT_NAME=/zelbrowser.cgi", "REQUEST_METHOD=" + method,
                                     "QUERY_STRING=" + query};
-    if (user) {
-        env.push_back("AUTH_TYPE=Basic");
-        env.push_back(std::string("REMOTE_USER=") + user);
-    }
+    if (user)
+        env.insert(env.end(), {"AUTH_TYPE=Basic", std::string("REMOTE_USER=") + user});
     return env;
 }
 
-// Up once the device lock (key 1632) and the last table it creates (key
-// 1634) are new objects and a reading of the configuration answers.
+// Up once the lock (key 1632) and the last table (1634) are new and a reading answers.
 bool Simulator::start(std::vector<std::string> args)
 {
     const int staleLock = semget(1632, 0, 0), staleTable = shmget(1634, 0, 0);

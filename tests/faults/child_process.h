@@ -1,6 +1,5 @@
-// child_process.h - child processes for the tests that run built programs:
-// start one with a chosen environment, folder and standard input, watch its
-// output, collect its end within a deadline; and the device simulator.
+// child_process.h - the tests' child processes (built programs, the device
+// simulator): started with a chosen environment, folder and input, watched, reaped.
 #ifndef TEST_CHILD_PROCESS_H
 #define TEST_CHILD_PROCESS_H
 
@@ -13,8 +12,7 @@
 
 namespace testproc {
 
-// What to start and how. A cross build's emulator (ZEL_EMULATOR) is put in
-// front of argv and handed its loader prefix.
+// What to start; a cross build's emulator (ZEL_EMULATOR) goes in front of argv.
 struct Launch {
     Launch(std::vector<std::string> args) : argv(args) {}
     std::vector<std::string> argv;  // program path and arguments
@@ -24,16 +22,12 @@ struct Launch {
     bool traced = false;            // stop at exec under ptrace
 };
 
-// How a child ended: exit status (128 + signal when killed by one, -1 when
-// it overran), standard output and standard error.
-struct Outcome {
+struct Outcome {  // status: 128 + signal when killed by one, -1 when it overran
     int status = -1;
     std::string out, err;
 };
 
-// A running child, its standard output and error in memory files. The
-// destructor kills and reaps a child still running, so a failed assertion
-// leaves nothing behind.
+// A running child, its output in memory files; the destructor kills and reaps it.
 class Child {
   public:
     explicit Child(const Launch& l);
@@ -41,9 +35,8 @@ class Child {
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
     pid_t pid() const { return pid_; }
-    bool waitFor(const std::string& text, int ms);     // output holds `text` within `ms`
-    bool running();                                    // not ended yet
-    void reaped(int status) { waitStatus_ = status; }  // the caller reaped it (traced)
+    bool waitFor(const std::string& text, int ms);  // output holds `text` within `ms`
+    bool running();                                 // not ended yet
     Outcome finish(int ms);  // waits up to `ms` for the end (status -1 when it overran)
 
   private:
@@ -54,17 +47,13 @@ class Child {
 Outcome run(const Launch& l, int ms = 10000);   // runs to completion within `ms`
 int inputFd(const std::string& bytes);          // memory file holding `bytes`; -1 on failure
 std::string readFile(const std::string& path);  // empty when it cannot be read
-// Regular files in /tmp: what uploads and captures left there (a source or
-// build tree carried into the private /tmp is a folder and not listed).
-std::set<std::string> tmpFiles();
-// The environment the web server gives the viewer for a request.
+std::set<std::string> tmpFiles();               // regular files in /tmp (left by uploads, captures)
+// The web server's environment for a request.
 std::vector<std::string> cgiEnv(const char* user, const std::string& method,
                                 const std::string& query = "");
 
-// The device simulator as a child process, stopped with SIGTERM (so it
-// removes its objects) when this goes. start() runs `dvrsim run ARGS` and
-// waits until its own objects answer (not stale ones that `--replace`
-// removes); signal(SIGKILL) also reaps it, leaving the objects as a crash.
+// `dvrsim run ARGS`, up once its own (not stale) objects answer; stopped with
+// SIGTERM (removing its objects) when this goes; signal(SIGKILL) also reaps it.
 class Simulator {
   public:
     bool start(std::vector<std::string> args = {});

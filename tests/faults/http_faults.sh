@@ -1,9 +1,6 @@
 #!/bin/bash
-# Faults seen through lighttpd: a client that sends part of a body and stalls
-# or goes away (the server buffers the body before it starts the program, so
-# no program is left waiting), a read-only trace folder (page served the
-# same, trace skipped), and the device service gone (what the browser gets).
-# Runs in private namespaces (site.sh). Usage: http_faults.sh BUILD_DIR
+# Faults seen through lighttpd: a body stalled or cut off, a read-only trace
+# folder, the device service gone. Private namespaces (site.sh). Usage: $0 BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
 . "$(dirname "$0")/../zelbrowser/site.sh"
@@ -16,8 +13,7 @@ trace_lines() { wc -l </var/www/cgidebug; }
 get() { curl -s -u admin:admin -o "$run/$1" -w '%{http_code}' "$url"; }
 [ "$(get page)" = 200 ] && grep -q 'g_conn_port' "$run/page"; check "baseline page" $?
 
-# Part of a body, then a stall: the program has not started; after the
-# client goes away nothing is left either.
+# Part of a body, then a stall: lighttpd buffers the body, so no program runs.
 lines=$(trace_lines)
 exec 3<>"/dev/tcp/127.0.0.1/$site_port"
 printf 'POST /zelbrowser.cgi HTTP/1.1\r\nHost: x\r\nAuthorization: Basic %s\r\n' "$(printf admin:admin | base64)" >&3
@@ -31,14 +27,10 @@ sleep 0.2
 
 # An empty read-only tmpfs laid over the trace folder for one request.
 lines=$(trace_lines)
-mount -t tmpfs -o ro zelro /var/www
-code=$(get ro)
-umount /var/www
-[ "$code" = 200 ] && cmp -s "$run/page" "$run/ro" && [ "$(trace_lines)" = "$lines" ]
-check "read-only trace folder: page served the same, trace skipped" $?
+mount -t tmpfs -o ro zelro /var/www; code=$(get ro); umount /var/www
+[ "$code" = 200 ] && cmp -s "$run/page" "$run/ro" && [ "$(trace_lines)" = "$lines" ]; check "read-only trace folder: page served the same, trace skipped" $?
 
-# The device service stopped (its objects removed): only the header and
-# status 255, which the browser sees as an empty 200 page.
+# The device service stopped: status 255, which the browser sees as an empty 200 page.
 kill "$site_sim"; wait "$site_sim"; site_sim=
 [ "$(get nodevice)" = 200 ] && [ ! -s "$run/nodevice" ]; check "no device service: empty page" $?
 exit $site_fail

@@ -31,23 +31,20 @@ class Ipc : public ::testing::Test {
     }
 };
 
-// "section|message\n" only while the level is above the call's threshold,
-// with the caller's errno kept, and a format longer than the 8192-byte work
-// area written whole (the sanitizer build sees any write past it).
+// "section|message\n" only above the threshold, errno kept, a format longer
+// than the 8192-byte work area written whole (the sanitizer sees an overrun).
 TEST_F(Ipc, LogLineAboveItsThreshold)
 {
-    const struct {
-        int level, min;
-        size_t len;
-    } cases[] = {{0, -1, 1}, {-1, -1, 1},   {2, 2, 1},     {3, 2, 1},     {8, 8, 1},
-                 {9, 8, 1},  {0, -1, 8187}, {0, -1, 8192}, {0, -1, 20000}};
-    for (const auto& c : cases) {
-        debugLevels = c.level;
-        const std::string format(c.len, 'f');
+    const int cases[][3] = {{0, -1, 1}, {-1, -1, 1},   {2, 2, 1},     {3, 2, 1},     {8, 8, 1},
+                            {9, 8, 1},  {0, -1, 8187}, {0, -1, 8192}, {0, -1, 20000}};
+    for (const auto& [level, min, len] : cases) {
+        debugLevels = level;
+        const std::string format(len, 'f');
         errno = EIDRM;
-        EXPECT_EQ(capture_stderr([&] { DB_ABOVE(c.min, 10, (format + "%d").c_str(), 42); }),
-                  c.level > c.min ? "10|" + format + "42\n" : "")
-            << c.level << " " << c.len;
+        const int threshold = min;
+        EXPECT_EQ(capture_stderr([&] { DB_ABOVE(threshold, 10, (format + "%d").c_str(), 42); }),
+                  level > min ? "10|" + format + "42\n" : "")
+            << level << " " << len;
         EXPECT_EQ(errno, EIDRM);
     }
 }
@@ -74,9 +71,9 @@ TEST_F(Ipc, LogFileStartsAnewAndKeepsTheBaseName)
 }
 
 // Every device process, whatever its user, reaches the objects; a second
-// creation finds the first. (get_shm_ptr_min's bound: tests/faults, a
-// segment of the exact size and one a byte short.)
-TEST_F(Ipc, ObjectsAreSharedAndFoundAgain)
+// creation finds the first (get_shm_ptr_min's bound: in tests/faults).
+// peek_msg leaves the message queued; get_msg refuses one longer than 4 bytes.
+TEST_F(Ipc, ObjectsSharedFoundAgainAndMessagesKept)
 {
     struct shmid_ds shm = {};
     struct semid_ds sem = {};
@@ -90,11 +87,22 @@ TEST_F(Ipc, ObjectsAreSharedAndFoundAgain)
     EXPECT_EQ(create_msg(kKey), get_msg_id(kKey));
     EXPECT_EQ(remove_shm(kKey), 0);
     EXPECT_EQ(get_shm_id(kKey), -1);
+    const int q = get_msg_id(kKey);
+    struct {
+        long mtype;
+        char mtext[5];
+    } m = {7, {'x', 'b', 'c', 'd', 'e'}};
+    ASSERT_EQ(put_msg_text(q, 7, 'x'), 0);
+    EXPECT_EQ(peek_msg(q, 8) * 10 + peek_msg(q, 7) + peek_msg(q, 7), 2);
+    EXPECT_EQ(get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 0), 1);
+    EXPECT_EQ(peek_msg(q, 7), 0);
+    ASSERT_EQ(msgsnd(q, &m, sizeof m.mtext, 0), 0);
+    EXPECT_NE(capture_stderr([&] { get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 7); }), "");
+    EXPECT_EQ(peek_msg(q, 7), 1);
 }
 
-// down takes the lock, downNB fails at once while it is taken, up gives it
-// back. Creating the set again sets its first N semaphores to 1, leaves the
-// others and logs the version above level 5 only.
+// down takes the lock, downNB fails while it is taken, up gives it back. A
+// new creation sets the first N to 1, leaves the rest, logs the version above 5.
 TEST_F(Ipc, LockTakenGivenBackAndReset)
 {
     debugLevels = 5;
@@ -111,36 +119,16 @@ TEST_F(Ipc, LockTakenGivenBackAndReset)
     EXPECT_EQ(getSemVal(sem, 0) * 100 + getSemVal(sem, 1) * 10 + getSemVal(sem, 2), 110);
 }
 
-// peek_msg leaves the message queued; get_msg refuses one longer than 4 bytes.
-TEST_F(Ipc, PeekLeavesTheMessageAndGetMsgRefusesALongerOne)
-{
-    const int q = create_msg(kKey);
-    struct {
-        long mtype;
-        char mtext[5];
-    } m = {7, {'x', 'b', 'c', 'd', 'e'}};
-    ASSERT_EQ(put_msg_text(q, 7, 'x'), 0);
-    EXPECT_EQ(peek_msg(q, 8) * 10 + peek_msg(q, 7) + peek_msg(q, 7), 2);
-    EXPECT_EQ(get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 0), 1);
-    EXPECT_EQ(peek_msg(q, 7), 0);
-    ASSERT_EQ(msgsnd(q, &m, sizeof m.mtext, 0), 0);
-    EXPECT_NE(capture_stderr([&] { get_msg(q, reinterpret_cast<struct msgbuf*>(&m), 7); }), "");
-    EXPECT_EQ(peek_msg(q, 7), 1);
-}
-
-int g_errno;       // errno the failing calls report
-int g_semopCalls;  // semop calls so far; only the first one fails
-bool g_lookups;    // the get calls succeed with identifier 5
+int g_errno, g_semopCalls;  // errno the failing calls report; semop calls (the first fails)
+bool g_lookups;             // the get calls succeed with identifier 5
 int fail()
 {
     errno = g_errno;
     return -1;
 }
 
-// A failed call gives -1 (or null) with its errno kept, after the wrapper's
-// line at the level given (perror's at any level): a lock that cannot be
-// taken or given back is reported at level 0. down and up issue an
-// operation that a signal interrupted again; semWait reports it.
+// A failed call gives -1 (or null), errno kept, after the wrapper's line at the
+// level given (a lock at level 0). down and up retry after EINTR; semWait does not.
 TEST_F(Ipc, FailedCallsGiveMinusOneAndKeepErrno)
 {
     sys.shmget = [](key_t, size_t, int) { return g_lookups ? 5 : fail(); };

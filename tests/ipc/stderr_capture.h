@@ -1,5 +1,4 @@
-// stderr_capture.h - runs a piece of code with file descriptor 2 sent to a
-// temporary file and returns what was written there (log lines, perror).
+// stderr_capture.h - what a piece of code writes to file descriptor 2.
 #ifndef ZEL_TESTS_STDERR_CAPTURE_H
 #define ZEL_TESTS_STDERR_CAPTURE_H
 
@@ -20,10 +19,9 @@ std::string capture_stderr(Fn&& fn)
     std::fflush(stderr);
     dup2(saved, 2);
     close(saved);
-    std::string out;
+    std::string out(static_cast<size_t>(lseek(fileno(sink), 0, SEEK_END)), '\0');
     std::rewind(sink);
-    for (int c; (c = std::fgetc(sink)) != EOF;)
-        out.push_back(static_cast<char>(c));
+    out.resize(std::fread(&out[0], 1, out.size(), sink));
     std::fclose(sink);
     return out;
 }
