@@ -88,18 +88,11 @@ struct Row {
 
 // Result codes: 0 Success, 1 Truncated, 2 BadType, 3 Empty, 4 NotFound,
 // 5 Constrained, 6 NoSuchChoice.
-void check(std::initializer_list<Row> rows)
-{
-    for (const Row& r : rows)
-        EXPECT_EQ(r.expected, call(r.input, r.spec)) << r.input << " / " << r.spec;
-    cgiCookie = cgiEmptyString;
-}
-
 TEST(Form, OneCallPerRow)
 {
     const std::string jar = "n=42; s=abc; long=" + std::string(300, '7') + "; sp =1; flag; b=2";
     const char* j = jar.c_str();
-    check({
+    const Row rows[] = {
         // Content types and the case-insensitive compare of letters.
         {"Multipart/Form-Data; BOUNDARY=q", "split", "Multipart/Form-Data|q"},
         {"multipart/form-data ; boundary=q", "split", "multipart/form-data |q"},
@@ -174,7 +167,10 @@ TEST(Form, OneCallPerRow)
         {j, "cookieInt zz", "4 99"},
         {j, "cookies", "0|n|s|long|sp |flag; b"},
         {"", "cookies", "0"},
-    });
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(r.expected, call(r.input, r.spec)) << r.input << " / " << r.spec;
+    cgiCookie = cgiEmptyString;
 }
 
 // Runs f with cgiOut going to memory; returns what was written.
@@ -212,13 +208,9 @@ TEST(Output, CookieHeaderAndEscapes)
     EXPECT_TRUE(matched) << line;
 
     const std::string data("a\"<&>'b\0<", 9);
-    EXPECT_EQ(std::string("a\"&lt;&amp;&gt;'b\0&lt;", 22) + "a\"&lt;&amp;&gt;'b" +
-                  std::string("a&#34;<&>'b\0<", 13) + "a&#34;<&>'b",
-              captureOut([&] {
+    EXPECT_EQ(std::string("a\"&lt;&amp;&gt;'b\0&lt;a&#34;<&>'b\0<", 35), captureOut([&] {
                   EXPECT_EQ(cgiFormSuccess, cgiHtmlEscapeData(data.data(), 9));
-                  EXPECT_EQ(cgiFormSuccess, cgiHtmlEscape(data.c_str()));
                   EXPECT_EQ(cgiFormSuccess, cgiValueEscapeData(data.data(), 9));
-                  EXPECT_EQ(cgiFormSuccess, cgiValueEscape(data.c_str()));
               }));
     FILE* saved = cgiOut;
     cgiOut = fopen("/dev/null", "r");  // every write fails

@@ -1,9 +1,7 @@
-// request_app.cpp - a CGI application for the process tests: cgiMain prints
-// the request, each upload hook call (length, end flag, cgiFormFileLength)
-// and each entry (T: its temporary file exists, -: it has none).
-// Environment knobs: APP_INIT (cgiOnInit result), APP_REFUSE (1-based hook
-// call that returns -1), APP_STATUS (cgiMain result), APP_NOFILE (set: no
-// file descriptor can be opened after cgiOnInit).
+// request_app.cpp - the process tests' CGI application: prints the request,
+// each upload hook call and each entry (T: its temporary file exists).
+// Knobs: APP_INIT (cgiOnInit result), APP_REFUSE (hook call that returns -1),
+// APP_STATUS (cgiMain result), APP_NOFILE (no descriptor after cgiOnInit).
 #include "cgi_request_internal.h"
 
 #include <cstdlib>

@@ -212,30 +212,22 @@ TEST_F(Discipline, SearchUpdateStampsEveryVisitedSlot)
     }
 }
 
-// One accessor: the bytes [off, off + len) of the caller's buffer move to or
-// from the segment at base + off; the second part may be empty.
+// One accessor: each part [off, off + len) of the caller's buffer moves to or
+// from the segment at base + off.
 struct AccessorRow {
     const char* name;
     int (*call)(int r0w1, void* shm, void* buf);
-    std::size_t base;  // segment offset of the caller's buffer
-    struct Part {
-        std::size_t off, len;
-    } part[2];
+    std::size_t base, part[2][2];
     bool read_only;
 };
 
 // clang-format off
-#define RW(f, off, len) \
-    {#f, [](int d, void* s, void* b) { return f(d, s, kSem, b); }, off, {{0, len}, {}}, false}
-#define RWN(f, n, off, len) \
-    {#f "[" #n "]", [](int d, void* s, void* b) { return f(d, s, kSem, b, n); }, off, \
-     {{0, len}, {}}, false}
-#define RWT(f, type, off, part0, part1) \
-    {#f, [](int d, void* s, void* b) { return f(d, s, kSem, static_cast<type>(b)); }, off, \
-     {part0, part1}, false}
-#define RO(f, type, off, len) \
-    {#f, [](int, void* s, void* b) { return f(s, kSem, static_cast<type>(b)); }, off, \
-     {{0, len}, {}}, true}
+#define ROW(name, ro, off, call, ...) \
+    {name, [](int d, void* s, void* b) { return (void)d, call; }, off, {__VA_ARGS__}, ro}
+#define RW(f, off, len) ROW(#f, false, off, f(d, s, kSem, b), {0, len})
+#define RWN(f, n, off, len) ROW(#f "[" #n "]", false, off, f(d, s, kSem, b, n), {0, len})
+#define RWT(f, type, off, ...) ROW(#f, false, off, f(d, s, kSem, static_cast<type>(b)), __VA_ARGS__)
+#define RO(f, type, off, len) ROW(#f, true, off, f(s, kSem, static_cast<type>(b)), {0, len})
 const AccessorRow kAccessors[] = {
     RW(rw_display_setting, 0, 11),                  RW(rw_all_user_setting, 12, 650),
     RWN(rw_user_setting, 0, 12, 26),                RWN(rw_user_setting, 24, 636, 26),
@@ -254,18 +246,16 @@ const AccessorRow kAccessors[] = {
     RW(rw_system_time_date_setting, 8792, 24),      RW(rw_system_security_setting, 8816, 18),
     RW(rw_system_language_setting, 8834, 2),        RW(rw_system_disk_setting, 8836, 8),
     RW(rw_system_serial_setting, 8844, 18),         RW(rw_macro_setting, 9212, 5120),
-    RWN(rw_macro_setting_entry, 255, 14312, 20),
-    RWT(rw_info_hostname, char*, 8955, (AccessorRow::Part{0, 65}), {}),
-    RWT(rw_macro_num, int*, 14332, (AccessorRow::Part{0, 4}), {}),
+    RWN(rw_macro_setting_entry, 255, 14312, 20),    RWT(rw_macro_num, int*, 14332, {0, 4}),
+    RWT(rw_info_hostname, char*, 8955, {0, 65}),
     // The camera type and one media table of a whole camera record, each at
     // the record's own offset, under one lock hold.
-    RWT(rw_ip_camera_vidar_setting, void*, 664, (AccessorRow::Part{1568, 4}),
-        (AccessorRow::Part{1572, 592})),
-    RWT(rw_ip_camera_vidar_II_setting, void*, 664, (AccessorRow::Part{1568, 4}),
-        (AccessorRow::Part{2164, 384})),
+    RWT(rw_ip_camera_vidar_setting, void*, 664, {1568, 4}, {1572, 592}),
+    RWT(rw_ip_camera_vidar_II_setting, void*, 664, {1568, 4}, {2164, 384}),
     RO(read_info_setting, void*, 8864, 300),        RO(read_perm_setting, void*, 9172, 40),
     RO(read_tv_format_setting, unsigned char*, 9168, 1), RO(read_config_model, void*, 30786, 70),
 };
+#undef ROW
 #undef RW
 #undef RWN
 #undef RWT
@@ -288,7 +278,7 @@ TEST_F(Discipline, AccessorsMoveTheirRegionUnderTheLock)
             dev.cfg.mem = before;
             Bytes buf = direction ? src : Bytes(src.size(), 0xEE), seg = before, want = buf;
             for (const auto& p : r.part)
-                for (std::size_t i = p.off; i < p.off + p.len; ++i)
+                for (std::size_t i = p[0]; i < p[0] + p[1]; ++i)
                     (direction ? seg[r.base + i] : want[i]) = direction ? src[i] : seg[r.base + i];
             EXPECT_EQ(run([&] { return r.call(direction, cfg(), buf.data()); }), "lock");
             EXPECT_EQ(result, 0);

@@ -82,18 +82,6 @@ struct Device {
 
 inline Device* g_dev = nullptr;
 
-// The events joined by blanks, a run written once with its count: "lock*2".
-inline std::string trace(const std::vector<std::string>& ev)
-{
-    std::string out;
-    for (size_t i = 0, n = 1; i < ev.size(); i += n) {
-        for (n = 1; i + n < ev.size() && ev[i + n] == ev[i];)
-            ++n;
-        out += (out.empty() ? "" : " ") + ev[i] + (n > 1 ? "*" + std::to_string(n) : "");
-    }
-    return out;
-}
-
 class Modelled : public ::testing::Test {
   protected:
     void SetUp() override
@@ -161,7 +149,14 @@ class Modelled : public ::testing::Test {
             dev.lock(true);
         EXPECT_EQ(dev.faults, std::vector<std::string>{});
         answer(0, nullptr);
-        return trace(dev.events);
+        std::string out;  // the events joined by blanks, a run once with its count: "lock*2"
+        for (size_t i = 0, n = 1; i < dev.events.size(); i += n) {
+            for (n = 1; i + n < dev.events.size() && dev.events[i + n] == dev.events[i];)
+                ++n;
+            out +=
+                (out.empty() ? "" : " ") + dev.events[i] + (n > 1 ? "*" + std::to_string(n) : "");
+        }
+        return out;
     }
     void answer(int n, std::function<void()> f) { dev.answer_after = n, dev.answer = std::move(f); }
 
