@@ -33,4 +33,4 @@ mount -t tmpfs -o ro zelro /var/www; code=$(get ro); umount /var/www
 # The device service stopped: status 255, which the browser sees as an empty 200 page.
 kill "$site_sim"; wait "$site_sim"; site_sim=
 [ "$(get nodevice)" = 200 ] && [ ! -s "$run/nodevice" ]; check "no device service: empty page" $?
-exit $site_fail
+site_end
