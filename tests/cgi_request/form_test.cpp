@@ -26,7 +26,7 @@ std::string fmt(int code, const T& output)
 // first text); returns "CODE OUTPUT" with the output as the call
 // left it: texts start as "#", numbers as -7. Numbers default to 99 and are
 // bounded to [0, 10]; the choices are a, b, B. Lists: "CODE|TEXT|TEXT...".
-std::string call(const std::string& input, const std::string& spec)
+std::string call(const std::string& input, const std::string& callText)
 {
     cgiFreeResources();
     cgiSetupConstants();
@@ -34,7 +34,7 @@ std::string call(const std::string& input, const std::string& spec)
     std::string header = input, fn, name;
     cgiCookie = &header[0];
     int size = 64, flag = 0, i = -7, invalid = -7, slots[3] = {-7, -7, -7};
-    std::istringstream(spec) >> fn >> name >> size >> flag;
+    std::istringstream(callText) >> fn >> name >> size >> flag;
     const char* n = name.c_str();
     char text[64] = "#", a[] = "a", b[] = "b", B[] = "B";
     char* choices[] = {a, b, B};
@@ -83,7 +83,7 @@ std::string call(const std::string& input, const std::string& spec)
 }
 
 struct Row {
-    const char *input, *spec, *expected;
+    const char *input, *callText, *expected;
 };
 
 // Result codes: 0 Success, 1 Truncated, 2 BadType, 3 Empty, 4 NotFound,
@@ -169,7 +169,7 @@ TEST(Form, OneCallPerRow)
         {"", "cookies", "0"},
     };
     for (const Row& r : rows)
-        EXPECT_EQ(r.expected, call(r.input, r.spec)) << r.input << " / " << r.spec;
+        EXPECT_EQ(r.expected, call(r.input, r.callText)) << r.input << " / " << r.callText;
     cgiCookie = cgiEmptyString;
 }
 
