@@ -3,18 +3,13 @@
 // file outlives the clean-up.
 #include "fuzz_common.h"
 
-#include <cstring>
 #include <string>
-#include <unistd.h>
-#include <vector>
-
-namespace {
 
 const char kIn[] = "/var/www/fuzz-in.env";
 const char kOut[] = "/var/www/fuzz-out.env";
 
 // The restored request as text, file contents included.
-std::string describe()
+static std::string describe()
 {
     std::string s;
     for (const cgiRequestVariable& v : cgiRequestVariables)
@@ -34,8 +29,6 @@ std::string describe()
     return s;
 }
 
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > (1u << 20))
@@ -43,11 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FILE* f = fopen(kIn, "wb");
     fwrite(data, 1, size, f);
     fclose(f);
-    cgiEnvironmentResultType r = cgiReadEnvironment(kIn);
-    if (r != cgiEnvironmentSuccess) {
+    if (cgiReadEnvironment(kIn) != cgiEnvironmentSuccess) {
         FUZZ_CHECK(cgiFormEntryFirst == nullptr);
     } else {
-        std::string before = describe();
+        const std::string before = describe();
         FUZZ_CHECK(cgiWriteEnvironment(kOut) == cgiEnvironmentSuccess);
         FUZZ_CHECK(cgiReadEnvironment(kOut) == cgiEnvironmentSuccess);
         FUZZ_CHECK(describe() == before);

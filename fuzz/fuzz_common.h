@@ -1,11 +1,9 @@
-// fuzz_common.h - set-up shared by the request layer's fuzz entries: the
-// layer's constants, and a refusal to run outside the namespace runner
-// (inputs reach the trace file and /tmp; the runner makes both private).
+// fuzz_common.h - set-up shared by the request layer's fuzz entries; a
+// failed FUZZ_CHECK traps, so the fuzzer stops and keeps the input.
 #ifndef CGI_REQUEST_FUZZ_COMMON_H
 #define CGI_REQUEST_FUZZ_COMMON_H
 
 #include "cgi_request_internal.h"
-#include "fuzz_check.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,21 +11,23 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-inline void fuzzSetUp()
+#define FUZZ_CHECK(cond) ((cond) ? (void)0 : __builtin_trap())
+
+// Inputs write the trace file and /tmp, which the namespace runner makes
+// private. A directory in place of the trace file skips trace lines cheaply.
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     if (!getenv("ZEL_IN_NS")) {
         fprintf(stderr, "run under scripts/ns-run: inputs write /var/www and /tmp\n");
         exit(1);
     }
-    // A directory in place of the trace file: trace lines are skipped cheaply
-    // instead of filling the private /var/www.
     mkdir(kCgiTraceFile, 0700);
     cgiSetupConstants();
+    return 0;
 }
 
-// Upload temporary files present in /tmp. The runner's /tmp is private and
-// starts empty, so after an input's clean-up any count but 0 is a file the
-// layer left behind.
+// Upload temporary files in /tmp; it starts empty, so after an input's
+// clean-up any count but 0 is a file the layer left behind.
 inline int fuzzTempFiles()
 {
     DIR* d = opendir("/tmp");
@@ -37,12 +37,6 @@ inline int fuzzTempFiles()
         n += strncmp(e->d_name, "cgi", 3) == 0;
     closedir(d);
     return n;
-}
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    fuzzSetUp();
-    return 0;
 }
 
 #endif

@@ -6,9 +6,7 @@
 
 #include <cstring>
 
-namespace {
-
-void decompose(const char* value, int space)
+static void decompose(const char* value, int space)
 {
     static const char* const names[] = {"name", "filename", nullptr};
     char main[256], name[256], file[256];
@@ -19,8 +17,6 @@ void decompose(const char* value, int space)
                strlen(name) < static_cast<size_t>(space) &&
                strlen(file) < static_cast<size_t>(space));
 }
-
-}  // namespace
 
 int cgiOnRecvFormFile(char*, int, int)
 {
@@ -39,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     cgiContentLength = static_cast<int>(size - 2);
     mpStream m;
     mpStart(&m);
-    // A line is read only while bytes remain: with none, readHeaderLine
-    // returns at once and leaves both buffers as they were.
+    // With no bytes left readHeaderLine returns at once, buffers untouched.
     for (int lines = 0; lines < 64 && mpOffset(&m) < cgiContentLength; lines++) {
         char attr[64], value[256];
         memset(attr, 'x', sizeof attr);
@@ -48,11 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         int r = readHeaderLine(&m, attr, attrSpace, value, valueSpace);
         FUZZ_CHECK(strnlen(attr, sizeof attr) < static_cast<size_t>(attrSpace));
         FUZZ_CHECK(strnlen(value, sizeof value) < static_cast<size_t>(valueSpace));
-        if (!r)
-            FUZZ_CHECK(!attr[0] ||
-                       !value[0]);  // (a 1 may carry a text that begins with a zero byte)
-        if (!r)
+        if (!r) {  // no line: at most one text (a 1 may carry a text beginning with a zero byte)
+            FUZZ_CHECK(!attr[0] || !value[0]);
             break;
+        }
         decompose(value, valueSpace);
     }
     FUZZ_CHECK(mpOffset(&m) <= cgiContentLength);

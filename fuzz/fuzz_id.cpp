@@ -13,41 +13,28 @@ namespace {
 
 constexpr unsigned kBad = static_cast<unsigned>(-1);
 
-// True when the n bytes at s all satisfy pred.
-template <typename Pred>
-bool all(const char* s, int n, Pred pred)
+// The n characters at s read by strtoul in base, or kBad unless all satisfy
+// pred.
+unsigned long readNumber(const char* s, int n, int base, int (*pred)(int))
 {
     for (int i = 0; i < n; i++)
         if (!pred(static_cast<unsigned char>(s[i])))
-            return false;
-    return true;
-}
-
-// Value of n characters at s read as a number in base, by strtoul.
-unsigned long readNumber(const char* s, int n, int base)
-{
-    std::string text(s, n);
-    return strtoul(text.c_str(), nullptr, base);
+            return kBad;
+    return strtoul(std::string(s, n).c_str(), nullptr, base);
 }
 
 void checkDecoders(char* id)
 {
     const int cam = getCmr(id);
     FUZZ_CHECK(cam == -1 || (cam >= 1 && cam <= 20));
-    if (all(id + 4, 2, isdigit)) {
-        unsigned long c = readNumber(id + 4, 2, 10);
-        FUZZ_CHECK(cam == ((c >= 1 && c <= 20) ? static_cast<int>(c) : -1));
-    }
+    const unsigned long c = readNumber(id + 4, 2, 10, isdigit);
+    FUZZ_CHECK(c == kBad || cam == ((c >= 1 && c <= 20) ? static_cast<int>(c) : -1));
     // The day is fully determined: four hex digits or the failure value.
-    const unsigned day = getDate(id);
-    FUZZ_CHECK(day == (all(id, 4, isxdigit) ? readNumber(id, 4, 16) : kBad));
-
+    FUZZ_CHECK(getDate(id) == readNumber(id, 4, 16, isxdigit));
     const unsigned time = getTime(id);
     FUZZ_CHECK(time == kBad || time < 86400);
-    if (all(id + 6, 5, isdigit)) {
-        unsigned long t = readNumber(id + 6, 5, 10);
-        FUZZ_CHECK(time == (t < 86400 ? t : kBad));
-    }
+    const unsigned long t = readNumber(id + 6, 5, 10, isdigit);
+    FUZZ_CHECK(t == kBad || time == (t < 86400 ? t : kBad));
 }
 
 }  // namespace

@@ -1,11 +1,7 @@
-// fuzz_multipart.cpp - a multipart request through the production start-up
-// and dispatch (cgiRunRequest): the body arrives on stdin, the boundary and
-// the announced length come from the input. Checks that the hook sees valid
-// chunks, stdin is never read past the announced length, and no temporary
-// file outlives the request.
-// Input: byte 0 = boundary length (mod 71), the boundary, byte = length
-// adjustment (mod 3: one short, exact, one long), byte = hook call to
-// refuse (0: none), then the body.
+// fuzz_multipart.cpp - a multipart request through cgiRunRequest: valid hook
+// chunks, stdin never read past the announced length, no temporary file left.
+// Input: boundary length byte (mod 71), boundary, length adjustment byte (mod
+// 3: one short, exact, one long), hook call to refuse (0: none), body.
 #include "fuzz_common.h"
 
 #include <fcntl.h>
@@ -15,8 +11,7 @@
 
 namespace {
 
-int g_refuseAt;  // hook call that returns -1 (0: none)
-int g_calls;     // hook calls of this request
+int g_refuseAt, g_calls;  // hook call that returns -1 (0: none); calls so far
 
 }  // namespace
 

@@ -1,27 +1,25 @@
-// fuzz_simsession.cpp - the simulator's session services against tables
-// and messages written by a hostile local client (the tables are writable by
-// every process). The input is a script of steps, each led by an opcode:
-//   0 write:   table (search, disk map, exchange records), offset (u32, taken
-//              modulo the table size), length byte, then that many bytes
-//   1 message: type (i32, native byte order) and payload byte, dispatched
-//   2 timed:   wall second (u32) of a timed round (stale slots, idle uploads)
-//   3 limits:  idle limit byte (seconds) and whether uploads are refused
-// The tables live in private memory and the device has no semaphore set, so
-// no IPC object is touched. Each answered request is checked for the state
-// the requester relies on.
+// fuzz_simsession.cpp - the simulator's session services against tables and
+// messages of a hostile local client (the tables are world-writable), in
+// private memory without semaphores. The input is a script of steps by opcode:
+//   0 write: table (search, disk map, exchange), u32 offset (mod its size),
+//            length byte, bytes;  1 message: i32 type (native order), payload
+//   2 timed round: u32 wall second;  3 limits: idle byte, uploads-refused bit
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
+#include <iterator>
 #include <vector>
 
-#include "fuzz_check.h"
 #include "sim_session_common.h"
+
+#define FUZZ_CHECK(cond) ((cond) ? (void)0 : __builtin_trap())
 
 namespace {
 
 constexpr size_t kExchangeSize = CFG_UL_STAT_OFFSET + sizeof(data_ul_stat) - CFG_RT_UPDATE_OFFSET;
 
-// Reads the script; past its end every read yields zeros.
+// Past the script's end every read yields zeros.
 class Script {
   public:
     Script(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
@@ -34,13 +32,10 @@ class Script {
         std::memcpy(&v, b, sizeof v);
         return v;
     }
-    // Copies up to n bytes to `to`; returns how many there were.
-    size_t copy(unsigned char* to, size_t n)
+    void copy(unsigned char* to, size_t n)
     {
-        const size_t have = static_cast<size_t>(end_ - p_) < n ? end_ - p_ : n;
-        std::memcpy(to, p_, have);
-        p_ += have;
-        return have;
+        while (n-- && more())
+            *to++ = *p_++;
     }
 
   private:
@@ -48,15 +43,13 @@ class Script {
     const uint8_t* end_;
 };
 
-// The device memory one input works on, zero-filled for each input. The
-// buffers are allocated once, each of exactly its table's size, so that the
-// sanitizer still sees any access past a table's end.
+// The device memory, zeroed per input; each buffer has exactly its table's
+// size so the sanitizer sees any access past the end.
 struct Device {
     Device()
     {
-        std::fill(sch.begin(), sch.end(), 0);
-        std::fill(da.begin(), da.end(), 0);
-        std::fill(cfg.begin(), cfg.end(), 0);
+        for (auto* v : {&sch, &da, &cfg})
+            std::fill(v->begin(), v->end(), 0);
         st.sch = sch.data();
         st.da = da.data();
         st.log = nullptr;
@@ -92,10 +85,7 @@ bool other_family(long type)
 {
     const long owned[] = {SCH_MSG_START,       SCH_MSG_REFRESH,     SCH_MSG_CANCEL, FUP_MSG,
                           RT_MSG_DHCP_SETTING, RT_MSG_DHCP_RELEASE, RT_MSG_SET_TIME};
-    for (long t : owned)
-        if (t == type)
-            return true;
-    return false;
+    return std::find(std::begin(owned), std::end(owned), type) != std::end(owned);
 }
 
 // Dispatches one message and checks what its requester waits for: a disk
@@ -125,11 +115,6 @@ void message_step(Device& d, Script& s)
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

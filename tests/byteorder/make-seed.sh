@@ -1,18 +1,14 @@
 #!/bin/sh
-# Writes a request capture file byte by byte, with every integer most
-# significant byte first, independently of any build: the reference that the
-# program must restore and save again unchanged on every processor.
+# Writes a request capture file byte by byte, integers most significant byte
+# first, independently of any build: the program must save it back unchanged.
 # Usage: make-seed.sh OUTFILE
 set -e
 LC_ALL=C
 export LC_ALL
 [ $# -eq 1 ] || { echo "usage: make-seed.sh OUTFILE" >&2; exit 2; }
 
-# One byte given as a number 0..255.
 byte() { printf "\\$(printf %03o "$1")"; }
-# A 4-byte integer, most significant byte first.
 int() { byte $(($1 >> 24 & 255)); byte $(($1 >> 16 & 255)); byte $(($1 >> 8 & 255)); byte $(($1 & 255)); }
-# A length-prefixed text without terminator.
 str() { int ${#1}; printf %s "$1"; }
 # N bytes cycling through every byte value, starting at FIRST.
 pattern() { i=0; while [ $i -lt "$1" ]; do byte $(((i + $2) & 255)); i=$((i + 1)); done; }

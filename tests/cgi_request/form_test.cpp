@@ -1,6 +1,5 @@
-// form_test.cpp - content-type splitting, case-insensitive compare, the
-// text, number, choice and cookie accessors on URL-encoded fields (one table
-// row per call), the Set-Cookie header and the two escapers.
+// form_test.cpp - content types, case-insensitive compare and the accessors
+// (one table row per call), the Set-Cookie header and the two escapers.
 #include "cgi_request_internal.h"
 
 #include <gtest/gtest.h>
@@ -12,20 +11,10 @@
 
 namespace {
 
-// "CODE OUTPUT" for a call's result code and the output it left.
-template <typename T>
-std::string fmt(int code, const T& output)
-{
-    std::ostringstream s;
-    s << code << " " << output;
-    return s.str();
-}
-
-// One call "FUNCTION [NAME [SIZE [FLAG]]]" on the request of the URL-encoded
-// input (cookie calls: the cookie header; split: the content type; eq: the
-// first text); returns "CODE OUTPUT" with the output as the call
-// left it: texts start as "#", numbers as -7. Numbers default to 99 and are
-// bounded to [0, 10]; the choices are a, b, B. Lists: "CODE|TEXT|TEXT...".
+// One call "FUNCTION [NAME [SIZE [FLAG]]]" on the URL-encoded input (also the
+// cookie header, content type or first text); returns "CODE OUTPUT", texts
+// starting as "#", numbers as -7. Numbers default to 99, bounds [0, 10];
+// choices a, b, B. Lists: "CODE|TEXT|TEXT...".
 std::string call(const std::string& input, const std::string& callText)
 {
     cgiFreeResources();
@@ -40,6 +29,11 @@ std::string call(const std::string& input, const std::string& callText)
     char* choices[] = {a, b, B};
     char** array = nullptr;
     double d = -7;
+    auto fmt = [](int code, const auto& output) {
+        std::ostringstream s;
+        s << code << " " << output;
+        return s.str();
+    };
     auto list = [&](int code) {
         std::string s = std::to_string(code);
         for (char** p = array; p && *p; p++)
@@ -95,10 +89,8 @@ TEST(Form, OneCallPerRow)
     const Row rows[] = {
         // Content types and the case-insensitive compare of letters.
         {"Multipart/Form-Data; BOUNDARY=q", "split", "Multipart/Form-Data|q"},
-        {"multipart/form-data ; boundary=q", "split", "multipart/form-data |q"},
         {"multipart/form-data; boundary=abc; charset=x", "split", "multipart/form-data|abc;"},
         {"multipart/form-data; charset=x;\t boundary=\"q r\"", "split", "multipart/form-data|\"q"},
-        {"text/plain", "split", "text/plain|"},
         {"[", "eq {", "0"},
         // Line breaks: each CR/LF run becomes max(#CR, #LF) LFs, or nothing; then
         // the other text and list accessors.
@@ -111,22 +103,16 @@ TEST(Form, OneCallPerRow)
         {"v=abcdefghijk", "copy v 12 1", "0 abcdefghijk"},
         {"v=abcdefghij%0A", "copy v 12 1", "0 abcdefghij\n"},
         {"v=abcdefghij%0D%0D", "copy v 12 1", "1 abcdefghij\n"},
-        {"v=abcdefghijk%0A", "copy v 12 0", "0 abcdefghijk"},
-        {"v=ab", "copy v 1 1", "1 "},
         {"b=x%0D%0Ay&b=2", "nonl b", "0 xy"},
         {"b=x%0D%0Ay&b=2", "string b", "0 x\ny"},
-        {"b=1", "string absent", "4 "},
         {"b=x%0D%0Ay&b=2", "space b", "0 5"},
-        {"b=1", "space z", "4 1"},
         {"b=x%0D%0Ay&a=1&B=3&b=2", "multiple b", "0|x\ny|2"},
         {"b=x%0D%0Ay&a=1&B=3&b=2", "entries", "0|b|a|B"},
-        {"", "entries", "0"},
         // Numbers and choices.
         {"n=12abc", "int n", "0 12"},
         {"n=+++", "int n", "2 99"},
         {"n=-", "int n", "0 0"},
         {"n=", "int n", "3 99"},
-        {"m=1", "int n", "4 99"},
         {"n=.5", "int n", "2 99"},
         {"n=%0A+%2B7", "int n", "0 7"},
         {"n=99999999999", "int n", "0 2147483647"},
@@ -138,12 +124,10 @@ TEST(Form, OneCallPerRow)
         {"n=-3", "intB n", "5 0"},
         {"n=10", "intB n", "0 10"},
         {"n=0", "intB n", "0 0"},
-        {"n=z", "intB n", "2 99"},
         {"n=-nan", "doubleB n", "0 -nan"},
         {"c=b&c=a", "single c", "0 1"},
         {"c=B", "radio c", "0 2"},
         {"c=A", "single c", "6 99"},
-        {"x=a", "radio c", "4 99"},
         {"c=b&c=b&c=zz&c=a", "multi c", "0 110/1"},
         {"c=b&c=b&c=zz&c=a", "boxes c", "0 110/1"},
         {"c=x&c=A", "multi c", "4 000/2"},
@@ -166,7 +150,6 @@ TEST(Form, OneCallPerRow)
         {j, "cookieInt long", "1 99"},
         {j, "cookieInt zz", "4 99"},
         {j, "cookies", "0|n|s|long|sp |flag; b"},
-        {"", "cookies", "0"},
     };
     for (const Row& r : rows)
         EXPECT_EQ(r.expected, call(r.input, r.callText)) << r.input << " / " << r.callText;

@@ -1,8 +1,6 @@
-// process_test.cpp - drives the test application through the real process
-// entry point as a web server does: environment, body on stdin, then checks
-// exit status, the decoded request and hook calls it prints, trace lines,
-// stdin consumption and that no temporary file outlives the process (/tmp is
-// private here: ns-run).
+// process_test.cpp - the test application run as a web server runs it: exit
+// status, printed request and hook calls, trace, stdin consumed, no temporary
+// file left in the private /tmp.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

@@ -1,7 +1,7 @@
-// request_app.cpp - the process tests' CGI application: prints the request,
-// each upload hook call and each entry (T: its temporary file exists).
-// Knobs: APP_INIT (cgiOnInit result), APP_REFUSE (hook call that returns -1),
-// APP_STATUS (cgiMain result), APP_NOFILE (no descriptor after cgiOnInit).
+// request_app.cpp - prints the request, each hook call and each entry (T: its
+// temporary file exists). Knobs: APP_INIT (cgiOnInit result), APP_REFUSE (hook
+// call that returns -1), APP_STATUS (cgiMain result), APP_NOFILE (no free
+// descriptor after cgiOnInit).
 #include "cgi_request_internal.h"
 
 #include <cstdlib>

@@ -1,12 +1,9 @@
 #!/bin/bash
-# Installs the libraries of BUILD_DIR into a staging folder, builds the C
-# example against that installation twice (pkg-config with the C compiler,
-# and the CMake package), and runs both programs against the simulator as
-# the web server would: a GET with fields and a cookie, a multipart upload,
-# and an unknown user.
-# Usage: example_test.sh BUILD_DIR [mips]
-#   mips: the build is the big-endian MIPS cross build; the programs are
-#   built with the cross compiler and run under $ZEL_EMULATOR.
+# Installs BUILD_DIR's libraries into a stage, builds the C example against
+# it with pkg-config and with the CMake package, and runs both against the
+# simulator: a GET with fields and a cookie, a multipart upload, an unknown user.
+# Usage: example_test.sh BUILD_DIR [mips]  (mips: the big-endian cross build;
+# the programs are cross-compiled and run under $ZEL_EMULATOR)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
@@ -70,12 +67,9 @@ fi
 
 build=$(cd "$1" && pwd)
 stage=$build/stage
-# The stage is shared with scripts/build-pages.sh, whose build refers to it:
-# installing again overwrites it in place.
+# The stage is shared with scripts/build-pages.sh: installing overwrites it.
 rm -rf "$build/example-pc" "$build/example-cmake"
 DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
-echo "installed into $stage/usr:"
-(cd "$stage/usr" && find lib include -type f | sort | sed 's/^/  /')
 
 mkdir -p "$build/example-pc"
 pc="env PKG_CONFIG_LIBDIR=$stage/usr/lib/pkgconfig pkg-config"
