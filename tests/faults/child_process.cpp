@@ -1,28 +1,26 @@
 // child_process.cpp - the tests' child processes (see child_process.h).
 #include "child_process.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace testproc {
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
 
-// Everything in `fd`, read without moving its offset (a child may be writing).
-std::string contents(int fd)
+static std::string contents(int fd)  // read without moving the offset (a child may be writing)
 {
     std::string s;
     char chunk[4096];
@@ -31,12 +29,9 @@ std::string contents(int fd)
     return s;
 }
 
-}  // namespace
-
 Child::Child(const Launch& l)
 {
-    outFd_ = memfd_create("child-stdout", MFD_CLOEXEC);
-    errFd_ = memfd_create("child-stderr", MFD_CLOEXEC);
+    outFd_ = memfd_create("out", MFD_CLOEXEC), errFd_ = memfd_create("err", MFD_CLOEXEC);
     if (outFd_ < 0 || errFd_ < 0)
         return;
     std::vector<std::string> args = l.argv, env = l.env;
@@ -54,7 +49,6 @@ Child::Child(const Launch& l)
     pid_ = fork();
     if (pid_ != 0)
         return;
-    // In the child between fork and exec: only async-signal-safe calls.
     const int in = l.stdinFd >= 0 ? l.stdinFd : open("/dev/null", O_RDONLY);
     if (in < 0 || dup2(in, 0) < 0 || dup2(outFd_, 1) < 0 || dup2(errFd_, 2) < 0 ||
         (!l.cwd.empty() && chdir(l.cwd.c_str()) != 0) ||
@@ -66,12 +60,9 @@ Child::Child(const Launch& l)
 
 Child::~Child()
 {
-    if (pid_ > 0 && waitStatus_ == -1) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    close(outFd_);
-    close(errFd_);
+    if (pid_ > 0 && waitStatus_ == -1)
+        kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+    close(outFd_), close(errFd_);
 }
 
 bool Child::waitFor(const std::string& text, int ms)
@@ -97,7 +88,7 @@ Outcome Child::finish(int ms)
     for (const auto end = Clock::now() + std::chrono::milliseconds(ms);
          running() && Clock::now() < end;)
         usleep(10000);
-    Outcome o{-1, contents(outFd_), contents(errFd_)};  // an overrunning child dies with this
+    Outcome o{-1, contents(outFd_), contents(errFd_)};
     if (!running() && pid_ > 0)
         o.status = WIFEXITED(waitStatus_) ? WEXITSTATUS(waitStatus_) : 128 + WTERMSIG(waitStatus_);
     return o;
@@ -120,22 +111,17 @@ int inputFd(const std::string& bytes)
 std::set<std::string> tmpFiles()
 {
     std::set<std::string> names;
-    if (DIR* d = opendir("/tmp")) {
-        struct stat st {};
-        while (const dirent* e = readdir(d))
-            if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-                names.insert(e->d_name);
-        closedir(d);
-    }
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/tmp", ec))
+        if (e.symlink_status(ec).type() == std::filesystem::file_type::regular)
+            names.insert(e.path().filename());
     return names;
 }
 
 std::string readFile(const std::string& path)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const std::string s = fd < 0 ? "" : contents(fd);
-    close(fd);
-    return s;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::vector<std::string> cgiEnv(const char* user, const std::string& method,
@@ -167,16 +153,13 @@ bool Simulator::start(std::vector<std::string> args)
 
 Simulator::~Simulator()
 {
-    if (child_ && child_->running()) {
-        kill(child_->pid(), SIGTERM);
-        child_->finish(5000);
-    }
+    if (child_ && child_->running())
+        kill(child_->pid(), SIGTERM), child_->finish(5000);
 }
 
 void Simulator::signal(int sig)
 {
-    kill(child_->pid(), sig);
-    if (sig == SIGKILL)
+    if (kill(child_->pid(), sig) == 0 && sig == SIGKILL)
         child_->finish(5000);
 }
 

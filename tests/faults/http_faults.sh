@@ -1,6 +1,6 @@
 #!/bin/bash
 # Faults seen through lighttpd: a body stalled or cut off, a read-only trace
-# folder, the device service gone. Private namespaces (site.sh). Usage: $0 BUILD_DIR
+# folder. Private namespaces (site.sh). Usage: $0 BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
 . "$(dirname "$0")/../zelbrowser/site.sh"
@@ -30,7 +30,4 @@ lines=$(trace_lines)
 mount -t tmpfs -o ro zelro /var/www; code=$(get ro); umount /var/www
 [ "$code" = 200 ] && cmp -s "$run/page" "$run/ro" && [ "$(trace_lines)" = "$lines" ]; check "read-only trace folder: page served the same, trace skipped" $?
 
-# The device service stopped: status 255, which the browser sees as an empty 200 page.
-kill "$site_sim"; wait "$site_sim"; site_sim=
-[ "$(get nodevice)" = 200 ] && [ ! -s "$run/nodevice" ]; check "no device service: empty page" $?
 site_end
