@@ -78,7 +78,7 @@ struct Row {
     int status = 0;
     std::string out = "";    // whole output ("<page>": the live page) or a piece found `times`
     size_t times = 0;        // 0: `out` is the whole output
-    std::string trace = "";  // the trace's last line ("": not read)
+    std::string trace = "";  // a line of the trace ("": not read)
     size_t length = 0;       // CONTENT_LENGTH when not the body's size
     std::string err = "";    // a piece of standard error
     std::string setup = "", cmd = "app";  // cmd: "app", "cgi" or "session", and arguments
