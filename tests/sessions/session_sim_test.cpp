@@ -88,10 +88,9 @@ TEST_F(Simulator, StaleSlotsAndClaimsAreFreed)
         int age;  // seconds since the last visit; 0 = never stamped
         bool finished, freed;
         uint32_t upload;
-    } cases[] = {{100, false, true, UL_STATUS_CLAIMED}, {5, false, false, UL_STATUS_CLAIMED},
-                 {20, true, true, UL_STATUS_CLAIMED},   {5, true, false, UL_STATUS_CLAIMED},
-                 {0, false, false, UL_STATUS_CLAIMED},  {-100, false, false, UL_STATUS_CLAIMED},
-                 {5, false, false, UL_STATUS_ACCEPTED}};
+    } cases[] = {{100, false, true, UL_STATUS_CLAIMED},   {5, false, false, UL_STATUS_CLAIMED},
+                 {20, true, true, UL_STATUS_CLAIMED},     {0, false, false, UL_STATUS_CLAIMED},
+                 {-100, false, false, UL_STATUS_CLAIMED}, {5, false, false, UL_STATUS_ACCEPTED}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.age << " " << c.finished << " " << c.upload);
         reset();
