@@ -110,6 +110,8 @@ std::vector<Row> hostileRows()
         {"multipartAtLimits", kMpLong,
          string(CGI_MAX_PREAMBLE, 'p') + parts(string(CGI_MAX_FILE_PARTS, 'f'), 1, kLongB), 0,
          " T\n", CGI_MAX_FILE_PARTS, kOkPost},
+        {"filePartsPastLimit", kMp, parts(string(CGI_MAX_FILE_PARTS + 1, 'f')), 255, "", 0,
+         kBadPost},
         {"190000TinyFileParts", kMp, parts(string(190000, 'f')), 255, "", 0, kBadPost},
         {"textPartsPastLimit", kMp, parts(string(kFields + 1, 't')), 255, "", 0, kBadPost},
         {"boundaryPastLimit", kMpLong + "-", parts("t", 1, kLongB + "-"), 255, "", 0, kBadPost},
