@@ -14,7 +14,7 @@ root=$(cd "$here/../.." && pwd)
 build=${1:-$root/build-bench}
 secs=${2:-3}
 
-. "$root/tests/zelbrowser/site.sh"
+. "$root/tests/support/site.sh"
 if [ -z "${ZEL_IN_SITE_NS:-}" ]; then
   if [ ! -x "$build/cgi/zelbrowser.cgi" ] || [ ! -x "$build/simulator/dvrsim/dvrsim" ]; then
     cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF >/dev/null

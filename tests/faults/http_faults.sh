@@ -3,7 +3,7 @@
 # folder. Private namespaces (site.sh). Usage: $0 BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
-. "$(dirname "$0")/../zelbrowser/site.sh"
+. "$(dirname "$0")/../support/site.sh"
 site_enter "$0" "$@"
 site_start "$build"
 run=$site_run server=$(cat "$site_run/lighttpd.pid") url=http://127.0.0.1:$site_port/zelbrowser.cgi

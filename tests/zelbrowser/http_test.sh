@@ -7,7 +7,7 @@
 set -eu
 build=$(cd "$1" && pwd)
 server=${2:-lighttpd}
-. "$(dirname "$0")/site.sh"
+. "$(dirname "$0")/../support/site.sh"
 site_enter "$0" "$@"
 site_start "$build" "$server"
 port=$site_port run=$site_run
