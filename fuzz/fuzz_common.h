@@ -1,17 +1,15 @@
-// fuzz_common.h - set-up shared by the request layer's fuzz entries; a
-// failed FUZZ_CHECK traps, so the fuzzer stops and keeps the input.
+// fuzz_common.h - set-up shared by the request layer's fuzz entries.
 #ifndef CGI_REQUEST_FUZZ_COMMON_H
 #define CGI_REQUEST_FUZZ_COMMON_H
 
 #include "cgi_request_internal.h"
+#include "fuzz_check.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
-
-#define FUZZ_CHECK(cond) ((cond) ? (void)0 : __builtin_trap())
 
 // Inputs write the trace file and /tmp, which the namespace runner makes
 // private. A directory in place of the trace file skips trace lines cheaply.

@@ -11,9 +11,8 @@
 #include <iterator>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "sim_session_common.h"
-
-#define FUZZ_CHECK(cond) ((cond) ? (void)0 : __builtin_trap())
 
 namespace {
 
